@@ -1,0 +1,39 @@
+// Gathering candidate picture files from the command line and picking one.
+#pragma once
+
+#include <cstdint>
+
+#include "app/viewer_state.h"
+
+struct CandidateList {
+  CandidateList* next;  // the node added before this one, or the end node
+  char* name;           // own heap copy (malloc), zero-terminated
+};
+
+// Copies the next word that is no option into `word` (kPathSize bytes) and
+// returns the position to go on from; returns nullptr when no word is left.
+const char* NextArgument(const char* position, char* word);
+
+// Add the named directory's (or the current directory's) "*.vld" then "*.tft"
+// files at the head of the list. On running out of memory they set
+// *out_of_memory (when given) and return the head built so far.
+CandidateList* ScanDirectory(const char* directory, CandidateList* head, uint32_t& candidate_count,
+                             bool* out_of_memory = nullptr);
+CandidateList* ScanCurrentDirectory(CandidateList* head, uint32_t& candidate_count,
+                                    bool* out_of_memory = nullptr);
+
+// Builds the whole candidate list for a command line, ending at `end`, with the
+// current-directory fallback. Returns 1 (with *head and *count set, possibly an
+// empty list) or 0 when memory ran out (everything freed, *head = end).
+int GatherCandidates(const char* command_line, CandidateList* end, CandidateList** head,
+                     uint32_t* count);
+void FreeCandidates(CandidateList* head);
+
+// The viewer's own generator: one draw from `seed`, reduced to an index.
+uint32_t DrawIndex(uint32_t seed, uint32_t candidate_count);
+// Seconds since 1970 plus milliseconds since the system started, wrapping.
+uint32_t ClockSeed();
+
+// Returns 1 and copies the chosen name into `name` (kPathSize bytes), or 0
+// when there is no candidate (then `name` is left as it was).
+int ChoosePicture(const char* command_line, char* name);

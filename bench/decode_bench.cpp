@@ -1,0 +1,3 @@
+// placeholder: replaced by its real implementation
+#include <benchmark/benchmark.h>
+BENCHMARK_MAIN();

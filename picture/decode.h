@@ -1,0 +1,74 @@
+// The picture file ("HK03") and its row decoder. No platform calls: this
+// builds and runs anywhere.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "app/viewer_state.h"
+
+// Largest index buffer ((height + 4) * stride bytes) the decoder will allocate.
+constexpr uint64_t kMaxIndexBufferBytes = uint64_t{256} << 20;
+
+enum PictureStatus : int {
+  kPictureOk = 0,
+  kPictureBadMagic,        // not "HK03" (or shorter than four bytes)
+  kPictureNoTerminator,    // ends before the comment's 0x1A
+  kPictureBadFormat,       // format byte is not 2 (or missing)
+  kPictureShortHeader,     // ends inside the eight header words
+  kPictureZeroSize,        // width or height is 0
+  kPictureTooLarge,        // index buffer would exceed kMaxIndexBufferBytes
+  kPictureOutOfMemory,     // the index buffer could not be allocated
+  kPictureShortRow,        // ends inside a row (PictureRows::bad_row says which)
+};
+
+struct PictureHeader {
+  // Set as soon as the comment's 0x1A is found, even if the file is then
+  // rejected at its format byte: the caller keeps the comment in that case.
+  int comment_found = 0;
+  uint32_t comment_length = 0;   // every byte before the 0x1A
+  char comment[kCommentSize] = {};  // its first 127 bytes, zero-terminated
+  int format_byte = -1;          // -1 when the file ends before it
+  uint16_t anchor_x = 0;
+  uint16_t anchor_y = 0;
+  uint16_t width = 0;
+  uint16_t height = 0;
+  uint16_t palette[4] = {};
+  uint32_t stride = 0;           // (width + 11) & ~3
+  uint32_t groups = 0;           // (width + 7) / 8
+  size_t rows_offset = 0;        // 22 + comment_length
+};
+
+struct PictureRows {
+  uint8_t* index_buffer = nullptr;  // (height + 4) * stride bytes, std::malloc'd
+  uint32_t literal_rows = 0;
+  uint32_t repeat_rows = 0;
+  uint32_t block_rows = 0;
+  uint32_t bad_row = 0;            // the row the file ended in, for kPictureShortRow
+  size_t end_offset = 0;           // just past the last row's bytes
+};
+
+// Checks the magic, takes the comment, the format byte and the header words.
+PictureStatus ParsePictureHeader(const uint8_t* data, size_t size, PictureHeader* header);
+
+// Decodes the rows of a header that parsed as kPictureOk. On kPictureOk the
+// caller owns rows->index_buffer and frees it with std::free; on any other
+// result nothing is left allocated.
+PictureStatus DecodePictureRows(const uint8_t* data, size_t size, const PictureHeader& header,
+                                PictureRows* rows);
+
+// Image row r starts at index_buffer + (4 + r) * stride.
+inline const uint8_t* ImageRow(const uint8_t* index_buffer, uint32_t stride, uint32_t row) {
+  return index_buffer + (size_t{4} + row) * stride;
+}
+
+struct Rgb {
+  uint8_t r, g, b;
+};
+// GRBI word to 8-bit channels: each 5-bit v becomes v*8 + v/4; intensity ignored.
+Rgb GrbiToRgb(uint16_t word);
+
+// A short English reason for a rejection ("bad magic", "format byte 3", ...).
+// `header` and `rows` may be null; they add the format byte or row number.
+const char* PictureStatusText(PictureStatus status, const PictureHeader* header,
+                              const PictureRows* rows, char* buffer, size_t buffer_size);

@@ -1,0 +1,2 @@
+// placeholder: replaced by its real implementation
+int main() { return 0; }
