@@ -1,0 +1,21 @@
+// Writing "HK03" picture files: the exact inverse of the decoder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct EncodeSource {
+  const uint8_t* indices = nullptr;  // width * height bytes, rows top-down, values 0..3
+  uint16_t width = 0;
+  uint16_t height = 0;
+  uint16_t anchor_x = 0;
+  uint16_t anchor_y = 0;
+  uint16_t palette[4] = {};
+  const char* comment = nullptr;  // code page 932 bytes, no 0x1A; may be null when empty
+  size_t comment_length = 0;
+};
+
+// Returns 1 with the whole file in *out, or 0 when the source cannot be
+// written (zero size, a comment holding 0x1A, an index above 3).
+int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out);
