@@ -1,0 +1,320 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "picture/decode.h"
+#include "tests/picture/picture_test_util.h"
+
+namespace {
+
+const Bytes kExampleFile = {0x48, 0x4B, 0x30, 0x33, 0x61, 0x62, 0x63, 0x1A, 0x02, 0x00,
+                            0x64, 0x00, 0x32, 0x00, 0x08, 0x00, 0x02, 0x00, 0x00, 0xF8,
+                            0x00, 0x07, 0xC0, 0x00, 0x3E, 0x00, 0xF0, 0xCC, 0xC0};
+
+TEST(Decode, ExampleFile) {
+  Decoded d = DecodeAll(kExampleFile);
+  ASSERT_EQ(d.status, kPictureOk);
+  EXPECT_EQ(d.header.comment_found, 1);
+  EXPECT_EQ(d.header.comment_length, 3u);
+  EXPECT_STREQ(d.header.comment, "abc");
+  EXPECT_EQ(d.header.anchor_x, 100);
+  EXPECT_EQ(d.header.anchor_y, 50);
+  EXPECT_EQ(d.header.width, 8);
+  EXPECT_EQ(d.header.height, 2);
+  const uint16_t palette[4] = {0x0000, 0xF800, 0x07C0, 0x003E};
+  EXPECT_EQ(0, std::memcmp(d.header.palette, palette, sizeof palette));
+  EXPECT_EQ(d.header.stride, 16u);
+  EXPECT_EQ(d.rows.end_offset, kExampleFile.size());
+  EXPECT_EQ(d.rows.literal_rows, 1u);
+  EXPECT_EQ(d.rows.repeat_rows, 1u);
+  const Bytes expected = {3, 3, 1, 1, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(d.Row(0), expected);
+  EXPECT_EQ(d.Row(1), expected);
+  for (size_t i = 0; i < 4 * 16; ++i) ASSERT_EQ(d.buffer[i], 0) << "lead-in byte " << i;
+}
+
+TEST(Decode, EmptyCommentPutsRowsAtOffset22) {
+  const Bytes file = MakeFile(8, 1, {0x00, 0xFF, 0x00});
+  Decoded d = DecodeAll(file);
+  ASSERT_EQ(d.status, kPictureOk);
+  EXPECT_EQ(d.header.comment_length, 0u);
+  EXPECT_EQ(d.header.rows_offset, 22u);
+  EXPECT_EQ(d.Row(0), Bytes({1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+// Each case: picture size, row bytes, and the expected buffer rows (stride
+// bytes each, spare columns included).
+struct RowCase {
+  const char* name;
+  uint16_t width, height;
+  Bytes rows;
+  std::vector<Bytes> expected;
+  size_t words_read;  // bytes of row data the decoder must consume
+};
+
+std::vector<RowCase> RowCases() {
+  std::vector<RowCase> cases;
+  // 1x1: index 1 at column 0, index 2 in spare column 1.
+  cases.push_back(
+      {"one_by_one", 1, 1, {0x00, 0x80, 0x40}, {Bytes({1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})}, 3});
+  cases.push_back({"control_7f_is_literal",
+                   1,
+                   1,
+                   {0x7F, 0x80, 0x40},
+                   {Bytes({1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
+                   3});
+  cases.push_back({"top_repeat_is_zero", 1, 1, {0xC0}, {Bytes(12, 0)}, 1});
+  cases.push_back({"control_ff_is_repeat", 1, 1, {0xFF}, {Bytes(12, 0)}, 1});
+  for (uint8_t selectors : {0x55, 0xAA, 0xFF})
+    cases.push_back({"top_block_all_copies", 8, 1, {0x80, selectors}, {Bytes(16, 0)}, 2});
+  cases.push_back({"control_bf_is_block",
+                   8,
+                   1,
+                   {0xBF, 0x00, 0xF0, 0xCC},
+                   {Bytes({3, 3, 1, 1, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
+                   4});
+  // Width 9: G = 2, K = 1, the low four selector bits are ignored.
+  {
+    Bytes row0 = {3, 0, 0, 0, 0, 0, 0, 0, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    Bytes row1 = row0;  // selector 1 twice
+    cases.push_back({"width9_ignores_low_selector_bits",
+                     9,
+                     2,
+                     {0x00, 0x80, 0x80, 0x00, 0xC0, 0x80, 0x5F},
+                     {row0, row1},
+                     7});
+  }
+  // Width 10: S = 20. Row 1's first group copies row 0's columns 12..19
+  // (decoded spare pixels 12..15 and zero 16..19).
+  {
+    Bytes row0 = {1, 1, 1, 1, 1, 1, 1, 1, 3, 3, 3, 3, 3, 3, 3, 3, 0, 0, 0, 0};
+    Bytes row1 = {3, 3, 3, 3, 0, 0, 0, 0, 3, 3, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0};
+    cases.push_back({"width10_left_copy_reads_spare_columns",
+                     10,
+                     2,
+                     {0x00, 0xFF, 0x00, 0xFF, 0xFF, 0x80, 0x80, 0xF0, 0xF0},
+                     {row0, row1},
+                     9});
+  }
+  // Selector byte 0x1B over four groups: literal, above, left, four above;
+  // exactly one pixel word is read.
+  {
+    Bytes lit = {0x00};
+    for (int g = 0; g < 4; ++g) lit.insert(lit.end(), {static_cast<uint8_t>(0x80 >> g), 0x00});
+    Bytes rows = lit;  // row 0
+    rows.insert(rows.end(), {0x80, 0x1B, 0x00, 0xFF});
+    Bytes row0(40, 0), row1(40, 0);
+    for (int g = 0; g < 4; ++g) row0[8 * g + g] = 1;
+    for (int x = 0; x < 8; ++x) row1[x] = 2;              // literal 00 FF
+    for (int x = 8; x < 16; ++x) row1[x] = row0[x];       // above
+    for (int x = 16; x < 24; ++x) row1[x] = row1[x - 8];  // left
+    // four above is a lead-in row: zero
+    cases.push_back({"selectors_1b", 32, 2, rows, {row0, row1}, rows.size()});
+  }
+  // Width 33: G = 5, K = 2; all nonzero selectors read no words (1 + K bytes).
+  {
+    Bytes rows = {0x00};
+    for (int g = 0; g < 5; ++g) rows.insert(rows.end(), {0xFF, 0x00});
+    rows.insert(rows.end(), {0x80, 0x55, 0x7F});
+    Bytes row0(44, 0);
+    for (int x = 0; x < 40; ++x) row0[x] = 1;
+    cases.push_back({"width33_two_selector_bytes", 33, 2, rows, {row0, row0}, rows.size()});
+  }
+  // Selector 3 reaches four rows up: rows 0..3 distinct, row 4 copies row 0.
+  {
+    Bytes rows;
+    std::vector<Bytes> expected;
+    for (int r = 0; r < 4; ++r) {
+      rows.insert(rows.end(), {0x00, static_cast<uint8_t>(r & 1 ? 0xFF : 0),
+                               static_cast<uint8_t>(r & 2 ? 0xFF : 0)});
+      Bytes row(16, 0);
+      for (int x = 0; x < 8; ++x) row[x] = static_cast<uint8_t>(r);
+      expected.push_back(row);
+    }
+    rows.insert(rows.end(), {0x80, 0xC0});
+    expected.push_back(expected[0]);
+    cases.push_back({"four_rows_above", 8, 5, rows, expected, rows.size()});
+  }
+  return cases;
+}
+
+TEST(Decode, RowCodings) {
+  for (const RowCase& c : RowCases()) {
+    SCOPED_TRACE(c.name);
+    Bytes file = MakeFile(c.width, c.height, c.rows);
+    Decoded d = DecodeAll(file);
+    ASSERT_EQ(d.status, kPictureOk);
+    ASSERT_EQ(d.header.stride, c.expected[0].size());
+    for (size_t r = 0; r < c.expected.size(); ++r)
+      EXPECT_EQ(d.Row(r), c.expected[r]) << "row " << r;
+    EXPECT_EQ(d.rows.end_offset, 22 + c.words_read);
+    // Trailing bytes change nothing.
+    Bytes longer = file;
+    longer.insert(longer.end(), {0x12, 0x34, 0x00, 0x80});
+    Decoded d2 = DecodeAll(longer);
+    ASSERT_EQ(d2.status, kPictureOk);
+    EXPECT_EQ(d2.buffer, d.buffer);
+  }
+}
+
+TEST(Decode, StrideAndGroups) {
+  const struct {
+    uint16_t width;
+    uint32_t stride, groups;
+  } cases[] = {{1, 12, 1}, {4, 12, 1},  {5, 16, 1},  {8, 16, 1},
+               {9, 20, 2}, {10, 20, 2}, {33, 44, 5}, {65535, 65544, 8192}};
+  for (const auto& c : cases) {
+    PictureHeader h;
+    Bytes file = MakeFile(c.width, 1, {});
+    ASSERT_EQ(ParsePictureHeader(file.data(), file.size(), &h), kPictureOk);
+    EXPECT_EQ(h.stride, c.stride) << c.width;
+    EXPECT_EQ(h.groups, c.groups) << c.width;
+  }
+}
+
+TEST(Decode, HeaderRejections) {
+  Bytes lower = kExampleFile;
+  lower[0] = 'h';
+  lower[1] = 'k';
+  Bytes hk04 = kExampleFile;
+  hk04[3] = '4';
+  Bytes format1 = kExampleFile;
+  format1[8] = 1;
+  Bytes format3 = kExampleFile;
+  format3[8] = 3;
+  const struct {
+    const char* name;
+    Bytes file;
+    PictureStatus status;
+    int comment_found;
+    int format_byte;
+  } cases[] = {
+      {"empty", {}, kPictureBadMagic, 0, -1},
+      {"three_bytes", {'H', 'K', '0'}, kPictureBadMagic, 0, -1},
+      {"lower_case", lower, kPictureBadMagic, 0, -1},
+      {"hk04", hk04, kPictureBadMagic, 0, -1},
+      {"no_terminator", {'H', 'K', '0', '3', 'a', 'b'}, kPictureNoTerminator, 0, -1},
+      {"no_format_byte", {'H', 'K', '0', '3', 'a', 'b', 'c', 0x1A}, kPictureBadFormat, 1, -1},
+      {"format1", format1, kPictureBadFormat, 1, 1},
+      {"format3", format3, kPictureBadFormat, 1, 3},
+      {"short_header", Bytes(kExampleFile.begin(), kExampleFile.begin() + 24), kPictureShortHeader,
+       1, 2},
+      {"zero_width", MakeFile(0, 5, {0xC0}), kPictureZeroSize, 1, 2},
+      {"zero_height", MakeFile(5, 0, {}), kPictureZeroSize, 1, 2},
+      {"too_large", MakeFile(65535, 65535, {}), kPictureTooLarge, 1, 2},
+      {"just_too_large", MakeFile(65524, 4093, {}), kPictureTooLarge, 1, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PictureHeader h;
+    EXPECT_EQ(ParsePictureHeader(c.file.data(), c.file.size(), &h), c.status);
+    EXPECT_EQ(h.comment_found, c.comment_found);
+    EXPECT_EQ(h.format_byte, c.format_byte);
+    if (c.comment_found && c.file.size() > 7 && c.file[4] == 'a') {
+      EXPECT_STREQ(h.comment, "abc");
+      EXPECT_EQ(h.comment_length, 3u);
+    }
+  }
+}
+
+TEST(Decode, LargestAcceptedBuffer) {
+  // (4092 + 4) * 65532 bytes is just under 256 MiB; one more row is over.
+  PictureHeader h;
+  Bytes file = MakeFile(65524, 4092, {});
+  ASSERT_EQ(ParsePictureHeader(file.data(), file.size(), &h), kPictureOk);
+  EXPECT_LE((uint64_t{h.height} + 4) * h.stride, kMaxIndexBufferBytes);
+}
+
+TEST(Decode, LongCommentKeeps127BytesAndCountsAll) {
+  for (size_t length : {0, 2, 3, 126, 127, 128, 1000}) {
+    std::string comment(length, 'x');
+    for (size_t i = 0; i < length; ++i) comment[i] = static_cast<char>('a' + i % 26);
+    Decoded d = DecodeAll(MakeFile(1, 1, {0xC0}, comment));
+    ASSERT_EQ(d.status, kPictureOk);
+    EXPECT_EQ(d.header.comment_length, length);
+    EXPECT_EQ(std::string(d.header.comment), comment.substr(0, 127));
+  }
+}
+
+TEST(Decode, CommentWithZeroByteCountsWhole) {
+  Decoded d = DecodeAll(MakeFile(1, 1, {0xC0}, std::string("a\0b", 3)));
+  ASSERT_EQ(d.status, kPictureOk);
+  EXPECT_EQ(d.header.comment_length, 3u);
+  EXPECT_EQ(0, std::memcmp(d.header.comment, "a\0b", 4));
+}
+
+// A file cut at any offset before its last row ends is rejected without
+// leaking; the reported row is the one the cut fell in.
+TEST(Decode, EveryTruncationIsRejected) {
+  std::vector<Bytes> files = {kExampleFile};
+  for (const RowCase& c : RowCases()) files.push_back(MakeFile(c.width, c.height, c.rows, "abc"));
+  for (const Bytes& file : files) {
+    Decoded full = DecodeAll(file);
+    ASSERT_EQ(full.status, kPictureOk);
+    for (size_t cut = 0; cut < full.rows.end_offset; ++cut) {
+      Bytes part(file.begin(), file.begin() + cut);
+      Decoded d = DecodeAll(part);
+      EXPECT_NE(d.status, kPictureOk) << "cut at " << cut;
+      if (cut >= full.header.rows_offset) {
+        EXPECT_EQ(d.status, kPictureShortRow) << "cut at " << cut;
+        EXPECT_LT(d.rows.bad_row, full.header.height);
+      }
+      EXPECT_EQ(d.rows.index_buffer, nullptr);
+    }
+  }
+}
+
+TEST(Decode, RowsRefuseUncheckedHeader) {
+  PictureHeader h;
+  h.width = 0;
+  h.height = 3;
+  PictureRows rows;
+  const uint8_t byte = 0xC0;
+  EXPECT_EQ(DecodePictureRows(&byte, 1, h, &rows), kPictureZeroSize);
+  h.width = 65535;
+  h.height = 65535;
+  EXPECT_EQ(DecodePictureRows(&byte, 1, h, &rows), kPictureTooLarge);
+  h.width = 1;
+  h.height = 1;
+  h.rows_offset = 5;  // beyond the one byte
+  EXPECT_EQ(DecodePictureRows(&byte, 1, h, &rows), kPictureShortRow);
+  EXPECT_EQ(rows.index_buffer, nullptr);
+}
+
+TEST(Decode, GrbiToRgb) {
+  const struct {
+    uint16_t word;
+    uint8_t r, g, b;
+  } cases[] = {{0x0000, 0, 0, 0},       {0x0001, 0, 0, 0},   {0xF800, 0, 255, 0},
+               {0x07C0, 255, 0, 0},     {0x003E, 0, 0, 255}, {0xFFFF, 255, 255, 255},
+               {0xFFFE, 255, 255, 255}, {0x8000, 0, 132, 0}, {0x0400, 132, 0, 0},
+               {0x0020, 0, 0, 132},     {0x0842, 8, 8, 8}};
+  for (const auto& c : cases) {
+    const Rgb rgb = GrbiToRgb(c.word);
+    EXPECT_EQ(rgb.r, c.r) << std::hex << c.word;
+    EXPECT_EQ(rgb.g, c.g) << std::hex << c.word;
+    EXPECT_EQ(rgb.b, c.b) << std::hex << c.word;
+  }
+}
+
+TEST(Decode, StatusTextNamesTheFault) {
+  char buffer[96];
+  PictureHeader h;
+  h.format_byte = 3;
+  EXPECT_STREQ(PictureStatusText(kPictureBadFormat, &h, nullptr, buffer, sizeof buffer),
+               "format byte 3 (only 2 is known)");
+  PictureRows rows;
+  rows.bad_row = 7;
+  EXPECT_STREQ(PictureStatusText(kPictureShortRow, nullptr, &rows, buffer, sizeof buffer),
+               "ends inside row 7");
+  EXPECT_NE(
+      std::strstr(PictureStatusText(kPictureBadMagic, nullptr, nullptr, buffer, sizeof buffer),
+                  "bad magic"),
+      nullptr);
+  EXPECT_NE(
+      std::strstr(PictureStatusText(kPictureZeroSize, nullptr, nullptr, buffer, sizeof buffer),
+                  "zero size"),
+      nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+// Small helpers shared by the picture tests: building files by hand and
+// decoding them in one call.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "picture/decode.h"
+
+using Bytes = std::vector<uint8_t>;
+
+// "HK03", comment, 0x1A, format 2, anchor, size, palette, then `rows`.
+inline Bytes MakeFile(uint16_t width, uint16_t height, const Bytes& rows,
+                      const std::string& comment = "", const uint16_t palette[4] = nullptr,
+                      uint16_t anchor_x = 0, uint16_t anchor_y = 0) {
+  Bytes file;
+  file.reserve(22 + comment.size() + rows.size());
+  for (char c : std::string("HK03") + comment) file.push_back(static_cast<uint8_t>(c));
+  file.push_back(0x1A);
+  file.push_back(2);
+  const uint16_t default_palette[4] = {0, 0xF800, 0x07C0, 0x003E};
+  if (palette == nullptr) palette = default_palette;
+  const uint16_t words[8] = {anchor_x,   anchor_y,   width,      height,
+                             palette[0], palette[1], palette[2], palette[3]};
+  for (uint16_t w : words) {
+    file.push_back(static_cast<uint8_t>(w >> 8));
+    file.push_back(static_cast<uint8_t>(w));
+  }
+  file.insert(file.end(), rows.begin(), rows.end());
+  return file;
+}
+
+struct Decoded {
+  PictureStatus status = kPictureOk;
+  PictureHeader header;
+  PictureRows rows;
+  Bytes buffer;  // the whole index buffer, lead-in rows included
+
+  uint8_t At(uint32_t row, uint32_t column) const {
+    return buffer[(size_t{4} + row) * header.stride + column];
+  }
+  Bytes Row(uint32_t row) const {
+    const size_t start = (size_t{4} + row) * header.stride;
+    return Bytes(buffer.begin() + start, buffer.begin() + start + header.stride);
+  }
+};
+
+inline Decoded DecodeAll(const Bytes& file) {
+  Decoded d;
+  d.status = ParsePictureHeader(file.data(), file.size(), &d.header);
+  if (d.status != kPictureOk) return d;
+  d.status = DecodePictureRows(file.data(), file.size(), d.header, &d.rows);
+  if (d.status == kPictureOk) {
+    const size_t size = (size_t{d.header.height} + 4) * d.header.stride;
+    d.buffer.assign(d.rows.index_buffer, d.rows.index_buffer + size);
+    std::free(d.rows.index_buffer);
+    d.rows.index_buffer = nullptr;
+  }
+  return d;
+}
