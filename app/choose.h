@@ -12,6 +12,7 @@ struct CandidateList {
 
 // Copies the next word that is no option into `word` (kPathSize bytes) and
 // returns the position to go on from; returns nullptr when no word is left.
+// A word too long for the buffer names nothing and is passed over.
 const char* NextArgument(const char* position, char* word);
 
 // Add the named directory's (or the current directory's) "*.vld" then "*.tft"
@@ -27,6 +28,7 @@ CandidateList* ScanCurrentDirectory(CandidateList* head, uint32_t& candidate_cou
 // empty list) or 0 when memory ran out (everything freed, *head = end).
 int GatherCandidates(const char* command_line, CandidateList* end, CandidateList** head,
                      uint32_t* count);
+// Frees every node from `head` up to (not including) the end node.
 void FreeCandidates(CandidateList* head);
 
 // The viewer's own generator: one draw from `seed`, reduced to an index.
@@ -35,5 +37,9 @@ uint32_t DrawIndex(uint32_t seed, uint32_t candidate_count);
 uint32_t ClockSeed();
 
 // Returns 1 and copies the chosen name into `name` (kPathSize bytes), or 0
-// when there is no candidate (then `name` is left as it was).
+// when there is no candidate or memory ran out (then `name` is left as it was).
 int ChoosePicture(const char* command_line, char* name);
+
+// Tests only: makes the nth allocation of a candidate node or name from now on
+// fail (1 = the very next one); 0 turns the failure off.
+void FailAllocationForTesting(uint32_t nth);

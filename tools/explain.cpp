@@ -1,4 +1,109 @@
-// placeholder
+// vldtool explain: shows what the viewer makes of a command line, the options
+// it reads and the pictures it would choose among, in a stable key=value form.
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+
+#include "app/choose.h"
+#include "app/options.h"
+#include "app/viewer_state.h"
 #include "tools/commands.h"
-int RunExplain(int, char**) { std::fputs("vldtool: explain: not built yet\n", stderr); return 2; }
+
+static const char kExplainUsage[] =
+    "usage: vldtool explain [--seed N] [--full] [--] TEXT\n"
+    "\n"
+    "Prints what the viewer makes of the command line TEXT (one argument, the\n"
+    "line without the program name), as key=value lines: the options read, the\n"
+    "candidate pictures from the head of the list, and the one chosen.\n"
+    "\n"
+    "  --seed N  use N (0 to 4294967295) instead of the clock to choose\n"
+    "  --full    TEXT is the whole command line; the program name is removed first\n"
+    "  --        ends the options, so TEXT may begin with '-' or '/'\n"
+    "  --help    show this text\n";
+
+// Decimal digits only, 0 to 4294967295.
+static int ParseSeed(const char* text, uint32_t* seed) {
+  if (text[0] == 0) return 0;
+  uint64_t value = 0;
+  for (const char* p = text; *p != 0; ++p) {
+    if (*p < '0' || *p > '9') return 0;
+    value = value * 10 + static_cast<uint64_t>(*p - '0');
+    if (value > UINT32_MAX) return 0;
+  }
+  *seed = static_cast<uint32_t>(value);
+  return 1;
+}
+
+static int UsageError(const char* message, const char* detail) {
+  std::fprintf(stderr, "vldtool: explain: %s%s (try 'vldtool explain --help')\n", message, detail);
+  return 2;
+}
+
+int RunExplain(int argc, char** argv) {
+  int full = 0;
+  int seed_given = 0;
+  uint32_t seed = 0;
+  int options_ended = 0;
+  const char* text = nullptr;
+  for (int i = 0; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (options_ended || argument[0] != '-') {
+      if (text != nullptr) return UsageError("more than one TEXT given: ", argument);
+      text = argument;
+    } else if (std::strcmp(argument, "--") == 0) {
+      options_ended = 1;
+    } else if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+      std::fputs(kExplainUsage, stdout);
+      return 0;
+    } else if (std::strcmp(argument, "--full") == 0) {
+      full = 1;
+    } else if (std::strcmp(argument, "--seed") == 0) {
+      if (i + 1 >= argc) return UsageError("--seed needs a number", "");
+      if (!ParseSeed(argv[++i], &seed)) {
+        return UsageError("--seed takes a number from 0 to 4294967295, not ", argv[i]);
+      }
+      seed_given = 1;
+    } else {
+      return UsageError("unknown option ", argument);
+    }
+  }
+  if (text == nullptr) return UsageError("TEXT is missing", "");
+
+  const char* command_line = full ? SkipProgramName(text) : text;
+  g_viewer = ViewerState{};
+  ParseOptions(command_line);
+
+  CandidateList end = {nullptr, nullptr};
+  CandidateList* head = &end;
+  uint32_t count = 0;
+  if (!GatherCandidates(command_line, &end, &head, &count)) {
+    std::fputs("vldtool: explain: out of memory while listing the candidates\n", stderr);
+    return 1;
+  }
+  std::printf("activate_mode=%d\n", static_cast<int>(g_viewer.activate_mode));
+  std::printf("timeout_ms=%u\n", static_cast<unsigned>(g_viewer.timeout_ms));
+  std::printf("seethrough_item=%u\n", static_cast<unsigned>(g_viewer.seethrough_item));
+  std::printf("topmost_item=%u\n", static_cast<unsigned>(g_viewer.topmost_item));
+  std::printf("frameless_item=%u\n", static_cast<unsigned>(g_viewer.frameless_item));
+  std::printf("position_given=%d\n", static_cast<int>(g_viewer.position_given));
+  std::printf("given_x=%d\n", static_cast<int>(g_viewer.given_x));
+  std::printf("given_y=%d\n", static_cast<int>(g_viewer.given_y));
+  std::printf("candidates=%u\n", static_cast<unsigned>(count));
+  for (const CandidateList* node = head; node != &end; node = node->next) {
+    std::printf("candidate=%s\n", node->name);
+  }
+  if (count != 0) {
+    // Drawn after the listing, as the viewer does, so a clock seed matches.
+    uint32_t index = DrawIndex(seed_given ? seed : ClockSeed(), count);
+    const CandidateList* chosen = head;
+    for (uint32_t i = 0; i < index; ++i) chosen = chosen->next;
+    std::printf("chosen_index=%u\n", static_cast<unsigned>(index));
+    std::printf("chosen=%s\n", chosen->name);
+  }
+  FreeCandidates(head);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fputs("vldtool: explain: cannot write the output\n", stderr);
+    return 1;
+  }
+  return 0;
+}

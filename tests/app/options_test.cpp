@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "app/options.h"
+#include "app/viewer_state.h"
+
+namespace {
+
+struct OptionFields {
+  int32_t activate_mode = 0;
+  uint32_t timeout_ms = 10000;
+  uint32_t seethrough_item = kItemEnabled;
+  uint32_t topmost_item = kItemChecked;
+  uint32_t frameless_item = kItemEnabled;
+  int32_t position_given = 0;
+  int32_t given_x = 0;
+  int32_t given_y = 0;
+};
+
+OptionFields Parsed(const std::string& text) {
+  g_viewer = ViewerState{};
+  ParseOptions(text.c_str());
+  return {g_viewer.activate_mode, g_viewer.timeout_ms,     g_viewer.seethrough_item,
+          g_viewer.topmost_item,  g_viewer.frameless_item, g_viewer.position_given,
+          g_viewer.given_x,       g_viewer.given_y};
+}
+
+OptionFields Defaults() {
+  return {};
+}
+OptionFields Timeout(uint32_t ms) {
+  OptionFields f;
+  f.timeout_ms = ms;
+  return f;
+}
+OptionFields Position(int32_t x, int32_t y) {
+  OptionFields f;
+  f.position_given = 1;
+  f.given_x = x;
+  f.given_y = y;
+  return f;
+}
+OptionFields Seethrough(uint32_t item) {
+  OptionFields f;
+  f.seethrough_item = item;
+  return f;
+}
+OptionFields Topmost(uint32_t item) {
+  OptionFields f;
+  f.topmost_item = item;
+  return f;
+}
+OptionFields Frameless(uint32_t item) {
+  OptionFields f;
+  f.frameless_item = item;
+  return f;
+}
+OptionFields Activate(int32_t mode) {
+  OptionFields f;
+  f.activate_mode = mode;
+  return f;
+}
+
+struct OptionCase {
+  const char* text;
+  OptionFields expected;
+};
+
+TEST(ParseOptions, Table) {
+  OptionFields all;
+  all.activate_mode = -1;
+  all.timeout_ms = 3000;
+  all.seethrough_item = 8;
+  all.frameless_item = 8;
+  all.position_given = 1;
+  all.given_x = 10;
+  all.given_y = 20;
+  OptionFields topmost_only_off = Topmost(0);
+  topmost_only_off.seethrough_item = 8;
+
+  const OptionCase cases[] = {
+      {"", Defaults()},
+      {"-TR", Seethrough(8)},
+      {"/tr /notr", Seethrough(0)},
+      {"/NOA", Activate(-1)},
+      {"/Activate", Activate(1)},
+      {"/a /noa /a", Activate(1)},
+      {"/f", Frameless(0)},
+      {"/nof /frame", Frameless(0)},
+      {"/nof", Frameless(8)},
+      {"/noframe", Frameless(8)},
+      {"/noto", Topmost(0)},
+      {"/noto /TopMost", Topmost(8)},
+      {"/to /noto", Topmost(0)},
+      // timeout: tenths of a second
+      {"/w50", Timeout(5000)},
+      {"/W50", Timeout(5000)},
+      {"/wait30", Timeout(3000)},
+      {"/now50", Timeout(5000)},
+      {"/w", Defaults()},
+      {"/w 50", Defaults()},
+      {"/w0", Timeout(0)},
+      {"/w50 /w7", Timeout(700)},
+      {"/w5s", Timeout(500)},
+      {"/w5s0", Timeout(500)},
+      {"/w-5", Timeout(0)},
+      {"/w,", Timeout(0)},
+      {"/w42949672", Timeout(4294967200u)},
+      {"/w42949673", Timeout(4294967295u)},
+      {"/w99999999999999999999999999999", Timeout(4294967295u)},
+      // position
+      {"/l100,200", Position(100, 200)},
+      {"/l100x200", Position(100, 200)},
+      {"/l100 200", Position(100, 200)},
+      {"/loc100,200", Position(100, 200)},
+      {"/l100\t200", Position(100, 200)},
+      {"/l,7", Position(0, 7)},
+      {"/l-5,10", Position(0, 5)},
+      {"/l12a,5", Position(12, 0)},
+      {"/l,", Position(0, 0)},
+      {"/l1,2 /l3,4", Position(3, 4)},
+      {"/l100", Position(100, 0)},
+      {"/l100 ", Position(100, 0)},
+      {"/l", Defaults()},
+      {"/lx", Defaults()},
+      {"/l 5,5", Defaults()},
+      {"/nol100,200", Defaults()},
+      {"/l2147483647,2147483647", Position(2147483647, 2147483647)},
+      {"/l2147483648,99999999999999999999", Position(2147483647, 2147483647)},
+      // the position's separator may swallow the next word
+      {"/l100 /tr", Position(100, 0)},
+      // one option per word; only a word's first character decides
+      {"/tr/to", Seethrough(8)},
+      {"/noto -to-tr", Topmost(8)},
+      {"/t", Defaults()},
+      {"/te", Defaults()},
+      {"/nox", Defaults()},
+      {"/n", Defaults()},
+      {"/no", Defaults()},
+      {"--tr", Defaults()},
+      {"/-tr", Defaults()},
+      {"/ tr", Defaults()},
+      {"-", Defaults()},
+      {"x/tr", Defaults()},
+      {"/x /tr", Seethrough(8)},
+      {"/tr\t/noa", Seethrough(8)},
+      {"\x82\xa0/tr", Defaults()},
+      // names and quotes
+      {"file.vld /tr", Seethrough(8)},
+      {"\"my pictures\" /tr", Seethrough(8)},
+      {"\"a /tr\"", Defaults()},
+      {"\"a\"/tr", Seethrough(8)},
+      {"\"\"/tr", Seethrough(8)},
+      {"\"unterminated /tr", Defaults()},
+      {"a\"b /tr", Seethrough(8)},
+      {"/tr /to /nof /noa /w30 /l10,20", all},
+      {"/noto /tr", topmost_only_off},
+  };
+  for (const OptionCase& c : cases) {
+    SCOPED_TRACE(std::string("text: ") + c.text);
+    OptionFields got = Parsed(c.text);
+    EXPECT_EQ(got.activate_mode, c.expected.activate_mode);
+    EXPECT_EQ(got.timeout_ms, c.expected.timeout_ms);
+    EXPECT_EQ(got.seethrough_item, c.expected.seethrough_item);
+    EXPECT_EQ(got.topmost_item, c.expected.topmost_item);
+    EXPECT_EQ(got.frameless_item, c.expected.frameless_item);
+    EXPECT_EQ(got.position_given, c.expected.position_given);
+    EXPECT_EQ(got.given_x, c.expected.given_x);
+    EXPECT_EQ(got.given_y, c.expected.given_y);
+  }
+}
+
+TEST(ParseOptions, LeavesOtherFieldsAlone) {
+  g_viewer = ViewerState{};
+  g_viewer.comment_item = kItemEnabled;
+  g_viewer.seethrough_denied = -1;
+  g_viewer.recreating = 1;
+  ParseOptions("/tr /to /f /a /w1 /l1,1 /nof /noa");
+  EXPECT_EQ(g_viewer.comment_item, kItemEnabled);
+  EXPECT_EQ(g_viewer.seethrough_denied, -1);
+  EXPECT_EQ(g_viewer.recreating, 1);
+  EXPECT_EQ(g_viewer.anchor_x, 0);
+  g_viewer = ViewerState{};
+}
+
+TEST(ParseOptions, StopsAtTheTerminatingZero) {
+  // Bytes after the zero would turn options on if they were read.
+  const char texts[][12] = {"/l100\0/tr", "/w\0/tr", "\"ab\0/tr\"",
+                            "/t\0r",      "/no\0tr", "/l1,\0/tr"};
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    OptionFields got = Parsed(text);
+    EXPECT_EQ(got.seethrough_item, 0u);
+  }
+}
+
+struct RemovalCase {
+  const char* full;
+  const char* rest;  // the text after the program name
+};
+
+TEST(SkipProgramName, Table) {
+  const RemovalCase cases[] = {
+      {"", ""},
+      {"velinde.exe", ""},
+      {"velinde.exe /tr", "/tr"},
+      {"velinde.exe\t \t/tr x", "/tr x"},
+      {"\"C:\\Program Files\\velinde.exe\" /tr a", "/tr a"},
+      {"\"C:\\a b\\v.exe\"/tr", "/tr"},
+      {"\"C:\\a b\\v.exe\"\"pic.vld\"", "\"pic.vld\""},
+      {"\"unterminated /tr", ""},
+      {"\"\" /tr", "/tr"},
+      {"  /tr", "/tr"},
+      {"\x01\x02/tr", "/tr"},
+      {"v.exe\x7f /tr", "/tr"},
+      {"v\x82\xa0.exe /tr", "/tr"},
+      {"v.exe /tr \t", "/tr \t"},
+      // a lead byte takes the next byte with it, even a quote
+      {"\"\x83\"x\" /tr", "/tr"},
+      {"\"\xfc\"\" /tr", "/tr"},
+      {"\"\x9f\"\" /tr", "/tr"},
+      {"\"\xe0\"\" /tr", "/tr"},
+      {"\"\x81\x5c\" /tr", "/tr"},
+      // half-width katakana and 0x80, 0xA0, 0xFD are single bytes
+      {"\"\xb1\" /tr", "/tr"},
+      {"\"\x80\" /tr", "/tr"},
+      {"\"\xa0\" /tr", "/tr"},
+      {"\"\xfd\" /tr", "/tr"},
+      // a lead byte right before the end never reaches past it
+      {"\"ab\x81", ""},
+  };
+  for (const RemovalCase& c : cases) {
+    SCOPED_TRACE(std::string("line: ") + c.full);
+    const char* rest = SkipProgramName(c.full);
+    EXPECT_STREQ(rest, c.rest);
+    // The rest is a position within the line, never a copy.
+    EXPECT_EQ(rest, c.full + std::strlen(c.full) - std::strlen(c.rest));
+  }
+}
+
+TEST(SkipProgramName, QuotedNameWithBlanksIsGoneBeforeOptions) {
+  g_viewer = ViewerState{};
+  ParseOptions(SkipProgramName("\"C:\\tools\\no tr\\velinde.exe\" -noto"));
+  EXPECT_EQ(g_viewer.topmost_item, 0u);
+  EXPECT_EQ(g_viewer.seethrough_item, 0u);
+  g_viewer = ViewerState{};
+}
+
+}  // namespace
