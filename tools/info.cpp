@@ -1,4 +1,165 @@
-// placeholder
+// vldtool info: what a picture file holds and what the viewer will make of it.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "picture/decode.h"
 #include "tools/commands.h"
-int RunInfo(int, char**) { std::fputs("vldtool: info: not built yet\n", stderr); return 2; }
+#include "tools/tool_io.h"
+
+namespace {
+
+const char kInfoUsage[] =
+    "usage: vldtool info [--json] FILE...\n"
+    "Describes picture files: comment, anchor, size, palette, row kinds and\n"
+    "whether see-through can be offered. Exit status 1 if any file is rejected.\n";
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+struct FileReport {
+  std::string path;
+  std::string error;  // empty when the file decoded
+  PictureHeader header;
+  PictureRows rows;
+  std::string comment_utf8;  // the whole comment, not only the 127 bytes the viewer keeps
+};
+
+void Describe(const char* path, FileReport* report) {
+  report->path = path;
+  std::vector<uint8_t> data;
+  std::string error;
+  if (!ReadWholeFile(path, &data, &error)) {
+    report->error = "cannot read: " + error;
+    return;
+  }
+  PictureStatus status = ParsePictureHeader(data.data(), data.size(), &report->header);
+  if (report->header.comment_found)
+    Cp932ToUtf8(reinterpret_cast<const char*>(data.data()) + 4, report->header.comment_length,
+                &report->comment_utf8);
+  if (status == kPictureOk) {
+    status = DecodePictureRows(data.data(), data.size(), report->header, &report->rows);
+    std::free(report->rows.index_buffer);
+    report->rows.index_buffer = nullptr;
+  }
+  if (status != kPictureOk) {
+    char reason[128];
+    report->error =
+        PictureStatusText(status, &report->header, &report->rows, reason, sizeof reason);
+  }
+}
+
+void PrintText(const FileReport& r) {
+  const PictureHeader& h = r.header;
+  std::printf("%s:\n", r.path.c_str());
+  std::printf("  comment: \"%s\" (%u bytes%s)\n", r.comment_utf8.c_str(),
+              static_cast<unsigned>(h.comment_length),
+              h.comment_length > kCommentSize - 1 ? "; the viewer shows the first 127" : "");
+  std::printf("  comment menu item: %s\n", h.comment_length > 2 ? "enabled" : "greyed");
+  std::printf("  anchor: %u,%u\n", unsigned{h.anchor_x}, unsigned{h.anchor_y});
+  std::printf("  size: %ux%u\n", unsigned{h.width}, unsigned{h.height});
+  std::printf("  stride: %u\n", static_cast<unsigned>(h.stride));
+  for (int k = 0; k < 4; ++k) {
+    const Rgb rgb = GrbiToRgb(h.palette[k]);
+    std::printf("  palette %d: 0x%04X  rgb(%u, %u, %u)\n", k, unsigned{h.palette[k]},
+                unsigned{rgb.r}, unsigned{rgb.g}, unsigned{rgb.b});
+  }
+  std::printf("  rows: %u literal, %u repeat, %u block\n",
+              static_cast<unsigned>(r.rows.literal_rows), static_cast<unsigned>(r.rows.repeat_rows),
+              static_cast<unsigned>(r.rows.block_rows));
+  if (h.palette[0] == 0)
+    std::printf("  see-through: possible\n");
+  else
+    std::printf("  see-through: not possible (palette word 0 is 0x%04X, not 0)\n",
+                unsigned{h.palette[0]});
+}
+
+void PrintJson(const FileReport& r, bool last) {
+  const PictureHeader& h = r.header;
+  std::printf("  {\"file\": %s, ", JsonString(r.path).c_str());
+  if (!r.error.empty()) {
+    std::printf("\"ok\": false, \"error\": %s", JsonString(r.error).c_str());
+    if (h.comment_found)
+      std::printf(", \"comment\": %s, \"comment_length\": %u", JsonString(r.comment_utf8).c_str(),
+                  static_cast<unsigned>(h.comment_length));
+    std::printf("}%s\n", last ? "" : ",");
+    return;
+  }
+  std::printf("\"ok\": true, \"comment\": %s, \"comment_length\": %u, ",
+              JsonString(r.comment_utf8).c_str(), static_cast<unsigned>(h.comment_length));
+  std::printf("\"anchor\": [%u, %u], \"width\": %u, \"height\": %u, \"stride\": %u, ",
+              unsigned{h.anchor_x}, unsigned{h.anchor_y}, unsigned{h.width}, unsigned{h.height},
+              static_cast<unsigned>(h.stride));
+  std::printf("\"palette\": [");
+  for (int k = 0; k < 4; ++k) {
+    const Rgb rgb = GrbiToRgb(h.palette[k]);
+    std::printf("%s{\"word\": %u, \"rgb\": [%u, %u, %u]}", k ? ", " : "", unsigned{h.palette[k]},
+                unsigned{rgb.r}, unsigned{rgb.g}, unsigned{rgb.b});
+  }
+  std::printf("], \"rows\": {\"literal\": %u, \"repeat\": %u, \"block\": %u}, ",
+              static_cast<unsigned>(r.rows.literal_rows), static_cast<unsigned>(r.rows.repeat_rows),
+              static_cast<unsigned>(r.rows.block_rows));
+  std::printf("\"seethrough\": %s}%s\n", h.palette[0] == 0 ? "true" : "false", last ? "" : ",");
+}
+
+}  // namespace
+
+int RunInfo(int argc, char** argv) {
+  bool json = false;
+  std::vector<const char*> files;
+  bool options_done = false;
+  for (int i = 0; i < argc; ++i) {
+    if (!options_done && std::strcmp(argv[i], "--") == 0) {
+      options_done = true;
+    } else if (!options_done && std::strcmp(argv[i], "--json") == 0) {
+      json = true;
+    } else if (!options_done &&
+               (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)) {
+      std::fputs(kInfoUsage, stdout);
+      return 0;
+    } else if (!options_done && argv[i][0] == '-' && argv[i][1] != 0) {
+      std::fprintf(stderr, "vldtool: info: unknown option '%s'\n", argv[i]);
+      return 2;
+    } else {
+      files.push_back(argv[i]);
+    }
+  }
+  if (files.empty()) {
+    std::fputs("vldtool: info: no file given (usage: vldtool info [--json] FILE...)\n", stderr);
+    return 2;
+  }
+  int status = 0;
+  if (json) std::printf("[\n");
+  for (size_t i = 0; i < files.size(); ++i) {
+    FileReport report;
+    Describe(files[i], &report);
+    if (!report.error.empty()) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "vldtool: info: %s: %s\n", files[i], report.error.c_str());
+      std::fflush(stderr);
+      status = 1;
+    }
+    if (json)
+      PrintJson(report, i + 1 == files.size());
+    else if (report.error.empty())
+      PrintText(report);
+  }
+  if (json) std::printf("]\n");
+  return status;
+}
