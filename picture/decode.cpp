@@ -46,6 +46,14 @@ inline void CopyGroup(uint8_t* out, size_t back) {
   std::memcpy(out, &pixels, 8);
 }
 
+// Repeats the 8 bytes before `out` over `length` bytes (a multiple of 8):
+// a run of "left" copies.
+inline void FillGroups(uint8_t* out, size_t length) {
+  uint64_t pixels;
+  std::memcpy(&pixels, out - 8, 8);
+  for (size_t i = 0; i < length; i += 8) std::memcpy(out + i, &pixels, 8);
+}
+
 // Decodes one row into `out` (a buffer row with four rows above it) and
 // returns where the next row starts, or null when the file ends inside it.
 const uint8_t* DecodeRow(const uint8_t* in, const uint8_t* in_end, uint8_t* out, size_t stride,
@@ -66,7 +74,27 @@ const uint8_t* DecodeRow(const uint8_t* in, const uint8_t* in_end, uint8_t* out,
   if (static_cast<size_t>(in_end - in) < 1 + size_t{selector_bytes}) return nullptr;
   const uint8_t* selectors = in + 1;
   const uint8_t* word = selectors + selector_bytes;
-  for (uint32_t g = 0; g < groups; ++g, out += 8) {
+  uint32_t g = 0;
+  while (g < groups) {
+    // Pictures copy in long runs: a run of whole selector bytes that all
+    // say "above", "four above" or "left" is done as one copy or fill.
+    if ((g & 3) == 0 && groups - g >= 4) {
+      const uint8_t byte = selectors[g >> 2];
+      if (byte == 0x55 || byte == 0xFF || byte == 0xAA) {
+        uint32_t run = 1;
+        while (groups - g - 4 * run >= 4 && selectors[(g >> 2) + run] == byte) ++run;
+        const size_t run_bytes = 32 * size_t{run};
+        if (byte == 0xAA) {
+          FillGroups(out, run_bytes);
+        } else {
+          // Source and target never overlap: a row's groups fit in its stride.
+          std::memcpy(out, out - (byte == 0x55 ? stride : 4 * stride), run_bytes);
+        }
+        out += run_bytes;
+        g += 4 * run;
+        continue;
+      }
+    }
     switch ((selectors[g >> 2] >> (6 - 2 * (g & 3))) & 3) {
       case 0:
         if (in_end - word < 2) return nullptr;
@@ -83,6 +111,8 @@ const uint8_t* DecodeRow(const uint8_t* in, const uint8_t* in_end, uint8_t* out,
         CopyGroup(out, 4 * stride);
         break;
     }
+    ++g;
+    out += 8;
   }
   return word;
 }
