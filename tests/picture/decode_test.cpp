@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "picture/decode.h"
 #include "tests/picture/picture_test_util.h"
@@ -315,6 +316,79 @@ TEST(Decode, StatusTextNamesTheFault) {
       std::strstr(PictureStatusText(kPictureZeroSize, nullptr, nullptr, buffer, sizeof buffer),
                   "zero size"),
       nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The row decoding written the plainest way, group by group, to check the
+// decoder's faster paths against.
+Bytes PlainDecode(const Bytes& file, const PictureHeader& h) {
+  const size_t stride = h.stride;
+  Bytes buffer((size_t{h.height} + 4) * stride, 0);
+  size_t in = h.rows_offset;
+  for (uint32_t r = 0; r < h.height; ++r) {
+    uint8_t* out = &buffer[(size_t{4} + r) * stride];
+    const uint8_t control = file[in++];
+    if (control >= 0xC0) {
+      std::memcpy(out, out - stride, stride);
+      continue;
+    }
+    const size_t selectors = in;
+    if (control >= 0x80) in += (h.groups + 3) / 4;
+    for (uint32_t g = 0; g < h.groups; ++g) {
+      const int selector = control < 0x80 ? 0 : (file[selectors + g / 4] >> (6 - 2 * (g % 4))) & 3;
+      uint8_t* group = out + 8 * g;
+      const size_t back[] = {0, stride, 8, 4 * stride};
+      for (int x = 0; x < 8; ++x) {
+        if (selector == 0)
+          group[x] = static_cast<uint8_t>(((file[in] >> (7 - x)) & 1) |
+                                          (((file[in + 1] >> (7 - x)) & 1) << 1));
+        else
+          group[x] = group[x - static_cast<ptrdiff_t>(back[selector])];
+      }
+      if (selector == 0) in += 2;
+    }
+  }
+  return buffer;
+}
+
+TEST(Decode, AgreesWithPlainDecodingOnRandomFiles) {
+  std::mt19937 rng(2024);
+  // Selector bytes biased towards whole runs so the run paths are taken.
+  const uint8_t favourites[] = {0x55, 0xAA, 0xFF, 0x00, 0x1B, 0x5A};
+  for (int trial = 0; trial < 300; ++trial) {
+    const uint16_t width = static_cast<uint16_t>(1 + rng() % (trial < 200 ? 80 : 700));
+    const uint16_t height = static_cast<uint16_t>(1 + rng() % 12);
+    const uint32_t groups = (width + 7u) / 8u;
+    Bytes rows;
+    for (uint32_t r = 0; r < height; ++r) {
+      const int kind = static_cast<int>(rng() % 3);
+      if (kind == 0) {
+        rows.push_back(static_cast<uint8_t>(rng() & 0x7F));
+        for (uint32_t g = 0; g < 2 * groups; ++g) rows.push_back(static_cast<uint8_t>(rng()));
+      } else if (kind == 1) {
+        rows.push_back(static_cast<uint8_t>(0xC0 | (rng() & 0x3F)));
+      } else {
+        rows.push_back(static_cast<uint8_t>(0x80 | (rng() & 0x3F)));
+        uint32_t literal_groups = 0;
+        for (uint32_t k = 0; k < (groups + 3) / 4; ++k) {
+          const uint8_t s = rng() % 3 ? favourites[rng() % 6] : static_cast<uint8_t>(rng());
+          rows.push_back(s);
+          for (uint32_t j = 0; j < 4 && 4 * k + j < groups; ++j)
+            if (((s >> (6 - 2 * j)) & 3) == 0) ++literal_groups;
+        }
+        for (uint32_t g = 0; g < 2 * literal_groups; ++g)
+          rows.push_back(static_cast<uint8_t>(rng()));
+      }
+    }
+    const Bytes file = MakeFile(width, height, rows);
+    Decoded d = DecodeAll(file);
+    ASSERT_EQ(d.status, kPictureOk) << "trial " << trial;
+    EXPECT_EQ(d.rows.end_offset, file.size()) << "trial " << trial;
+    ASSERT_EQ(d.buffer, PlainDecode(file, d.header)) << "trial " << trial << " width " << width;
+  }
 }
 
 }  // namespace
