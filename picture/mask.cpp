@@ -1,1 +1,19 @@
-// placeholder: replaced by its real implementation
+// The picture's background mask, built from the decoded index buffer.
+#include "picture/mask.h"
+
+#include <cstring>
+
+#include "picture/decode.h"
+
+void BuildMaskBits(const uint8_t* index_buffer, uint32_t stride, uint32_t width, uint32_t height,
+                   uint8_t* mask) {
+  const size_t row_bytes = MaskRowBytes(width);
+  for (uint32_t row = 0; row < height; ++row) {
+    const uint8_t* indices = ImageRow(index_buffer, stride, row);
+    uint8_t* bits = mask + row * row_bytes;
+    std::memset(bits, 0, row_bytes);
+    for (uint32_t x = 0; x < width; ++x) {
+      if (indices[x] == 0) bits[x / 8] |= static_cast<uint8_t>(0x80u >> (x % 8));
+    }
+  }
+}

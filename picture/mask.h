@@ -1,0 +1,31 @@
+// The one-bit mask of a picture's background and the see-through decision.
+// No platform calls: the display code hands these bits to the GDI as they are.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Bytes in one mask row: one bit per pixel, padded to whole 32-bit units as
+// monochrome device bitmaps want them.
+inline uint32_t MaskRowBytes(uint32_t width) {
+  return (width + 31) / 32 * 4;
+}
+
+// Width of the mask bitmap in pixels: the picture width rounded up to 32.
+inline uint32_t MaskBitmapWidth(uint32_t width) {
+  return (width + 31) / 32 * 32;
+}
+
+// Writes MaskRowBytes(width) * height bytes into `mask`, rows top-down. Column
+// x is bit 7 - (x mod 8) of byte x / 8, set where the pixel's colour index is
+// 0 (the background). Columns at or past the width are left clear: they are
+// never shown, and only the first `width` bytes of an index row are read.
+// `index_buffer` is the decoder's buffer, lead-in rows included.
+void BuildMaskBits(const uint8_t* index_buffer, uint32_t stride, uint32_t width, uint32_t height,
+                   uint8_t* mask);
+
+// See-through can be offered only for a black background; the whole word must
+// be 0, so black with the intensity bit set is refused too. Returns 0 or -1.
+inline int32_t SeethroughDenied(uint16_t palette_word0) {
+  return palette_word0 == 0 ? 0 : -1;
+}
