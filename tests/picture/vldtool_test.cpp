@@ -1,0 +1,284 @@
+// vldtool as a user runs it: exit statuses, messages, and the files it
+// leaves (or does not leave) behind.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "picture/encode.h"
+#include "tests/picture/picture_test_util.h"
+
+namespace {
+
+struct ToolRun {
+  int status;
+  std::string out, err;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+class VldtoolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vldtool_test_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // Runs vldtool through /bin/sh with `args`; with `in_dir` the command
+  // runs inside the test's directory so relative names land there.
+  ToolRun Tool(const std::string& args, bool in_dir = false) const {
+    const std::string command = (in_dir ? "cd '" + dir_ + "' && " : std::string()) + "'" +
+                                VLDTOOL_PATH + "' " + args + " >'" + Path("out.txt") + "' 2>'" +
+                                Path("err.txt") + "'";
+    const int raw = std::system(command.c_str());
+    ToolRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(Path("out.txt")),
+                ReadText(Path("err.txt"))};
+    std::remove(Path("out.txt").c_str());
+    std::remove(Path("err.txt").c_str());
+    return run;
+  }
+
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    FILE* pipe = popen(("ls -A '" + dir_ + "'").c_str(), "r");
+    char line[512];
+    while (pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr) {
+      std::string name(line);
+      if (!name.empty() && name.back() == '\n') name.pop_back();
+      names.push_back(name);
+    }
+    if (pipe != nullptr) pclose(pipe);
+    return names;
+  }
+
+  std::string dir_;
+};
+
+// A PNG written with libpng's simplified API: RGBA or, with a colormap,
+// palette indices.
+void WritePng(const std::string& path, uint32_t width, uint32_t height, const Bytes& pixels,
+              const Bytes* colormap_rgba = nullptr) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = width;
+  image.height = height;
+  image.format = PNG_FORMAT_RGBA;
+  if (colormap_rgba != nullptr) {
+    image.format |= PNG_FORMAT_FLAG_COLORMAP;
+    image.colormap_entries = static_cast<png_uint_32>(colormap_rgba->size() / 4);
+  }
+  ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0,
+                                      colormap_rgba ? colormap_rgba->data() : nullptr));
+}
+
+struct ReadBack {
+  uint32_t width = 0, height = 0;
+  int color_type = -1, bit_depth = 0;
+  std::vector<png_color> palette;
+  std::vector<uint8_t> alphas;
+  Bytes indices;
+};
+
+// Reads a palette PNG back with libpng's classic API, so the palette comes
+// out exactly as stored.
+ReadBack ReadPalettePng(const std::string& path) {
+  ReadBack r;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return r;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(file);
+    return r;
+  }
+  png_init_io(png, file);
+  png_read_info(png, info);
+  r.width = png_get_image_width(png, info);
+  r.height = png_get_image_height(png, info);
+  r.color_type = png_get_color_type(png, info);
+  r.bit_depth = png_get_bit_depth(png, info);
+  png_colorp entries = nullptr;
+  int count = 0;
+  png_get_PLTE(png, info, &entries, &count);
+  r.palette.assign(entries, entries + count);
+  png_bytep alphas = nullptr;
+  int alpha_count = 0;
+  if (png_get_valid(png, info, PNG_INFO_tRNS))
+    png_get_tRNS(png, info, &alphas, &alpha_count, nullptr);
+  r.alphas.assign(alphas, alphas + alpha_count);
+  r.indices.resize(size_t{r.width} * r.height);
+  for (uint32_t y = 0; y < r.height; ++y)
+    png_read_row(png, &r.indices[size_t{y} * r.width], nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(file);
+  return r;
+}
+
+const Bytes kExample = {0x48, 0x4B, 0x30, 0x33, 0x61, 0x62, 0x63, 0x1A, 0x02, 0x00,
+                        0x64, 0x00, 0x32, 0x00, 0x08, 0x00, 0x02, 0x00, 0x00, 0xF8,
+                        0x00, 0x07, 0xC0, 0x00, 0x3E, 0x00, 0xF0, 0xCC, 0xC0};
+
+TEST_F(VldtoolTest, InfoReportsEveryFileAndFailsOnARejectedOne) {
+  WriteBytes(Path("good.vld"), kExample);
+  WriteBytes(Path("format3.vld"), {'H', 'K', '0', '3', 'x', 0x1A, 3});
+  WriteBytes(Path("cut.vld"), Bytes(kExample.begin(), kExample.end() - 2));
+  const ToolRun run = Tool("info '" + Path("format3.vld") + "' '" + Path("good.vld") + "' '" +
+                           Path("cut.vld") + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("anchor: 100,50"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("size: 8x2"), std::string::npos);
+  EXPECT_NE(run.out.find("see-through: possible"), std::string::npos);
+  EXPECT_NE(run.out.find("1 literal, 1 repeat, 0 block"), std::string::npos);
+  EXPECT_EQ(run.err, "vldtool: info: " + Path("format3.vld") +
+                         ": format byte 3 (only 2 is known)\n" +
+                         "vldtool: info: " + Path("cut.vld") + ": ends inside row 0\n");
+}
+
+TEST_F(VldtoolTest, InfoJsonShowsTheCommentAsUtf8) {
+  // "テスト" in code page 932.
+  Bytes file = {'H', 'K', '0', '3', 0x83, 0x65, 0x83, 0x58, 0x83, 0x67, 0x1A, 0x02};
+  for (int i = 0; i < 16; ++i) file.push_back(i == 5 || i == 7 ? 1 : i == 9 ? 1 : 0);
+  file.push_back(0xC0);
+  WriteBytes(Path("jp.vld"), file);
+  const ToolRun run = Tool("info --json '" + Path("jp.vld") + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\"comment\": \"テスト\""), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\"seethrough\": false"), std::string::npos) << run.out;
+}
+
+TEST_F(VldtoolTest, DecodeWritesAFourEntryPalettePng) {
+  WriteBytes(Path("ex.vld"), kExample);
+  ToolRun run = Tool("decode '" + Path("ex.vld") + "' -o '" + Path("ex.png") + "' --transparent");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const ReadBack png = ReadPalettePng(Path("ex.png"));
+  EXPECT_EQ(png.width, 8u);
+  EXPECT_EQ(png.height, 2u);
+  EXPECT_EQ(png.color_type, PNG_COLOR_TYPE_PALETTE);
+  EXPECT_EQ(png.bit_depth, 8);
+  ASSERT_EQ(png.palette.size(), 4u);
+  const uint8_t expected[4][3] = {{0, 0, 0}, {0, 255, 0}, {255, 0, 0}, {0, 0, 255}};
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(png.palette[k].red, expected[k][0]);
+    EXPECT_EQ(png.palette[k].green, expected[k][1]);
+    EXPECT_EQ(png.palette[k].blue, expected[k][2]);
+  }
+  EXPECT_EQ(png.alphas, Bytes({0}));
+  EXPECT_EQ(png.indices, Bytes({3, 3, 1, 1, 2, 2, 0, 0, 3, 3, 1, 1, 2, 2, 0, 0}));
+
+  run = Tool("decode '" + Path("ex.vld") + "' -o '" + Path("plain.png") + "'");
+  ASSERT_EQ(run.status, 0);
+  EXPECT_TRUE(ReadPalettePng(Path("plain.png")).alphas.empty());
+}
+
+TEST_F(VldtoolTest, EncodeKeepsPaletteIndicesAndRoundTrips) {
+  const uint32_t width = 37, height = 11;
+  Bytes indices(width * height);
+  for (size_t i = 0; i < indices.size(); ++i)
+    indices[i] = static_cast<uint8_t>((i / 7 + i / 37) % 4);
+  const Bytes colormap = {0, 0, 0, 255, 255, 255, 255, 255, 255, 0, 0, 255, 0, 0, 255, 255};
+  WritePng(Path("in.png"), width, height, indices, &colormap);
+  ToolRun run = Tool("encode '" + Path("in.png") + "' -o '" + Path("out.vld") +
+                     "' --anchor 300,200 --comment 'さくら'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string written = ReadText(Path("out.vld"));
+  const Decoded d = DecodeAll(Bytes(written.begin(), written.end()));
+  ASSERT_EQ(d.status, kPictureOk);
+  EXPECT_EQ(d.header.anchor_x, 300);
+  EXPECT_EQ(d.header.anchor_y, 200);
+  EXPECT_STREQ(d.header.comment, "\x82\xb3\x82\xad\x82\xe7");
+  const uint16_t words[4] = {0x0000, 0xFFFE, 0x07C0, 0x003E};
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(d.header.palette[k], words[k]) << k;
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) ASSERT_EQ(d.At(y, x), indices[y * width + x]);
+
+  run = Tool("decode '" + Path("out.vld") + "' -o '" + Path("back.png") + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadPalettePng(Path("back.png")).indices, indices);
+}
+
+TEST_F(VldtoolTest, EncodeReducesTrueColourAndMakesTransparencyIndexZero) {
+  const uint32_t width = 20, height = 10;
+  Bytes rgba(width * height * 4);
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) {
+      uint8_t* p = &rgba[(y * width + x) * 4];
+      if (x < 5) {
+        p[0] = p[1] = p[2] = 9, p[3] = 0;  // transparent
+      } else if (x < 15) {
+        p[0] = static_cast<uint8_t>(200 + x), p[1] = 10, p[2] = 10, p[3] = 255;  // reds
+      } else {
+        p[0] = 10, p[1] = 10, p[2] = static_cast<uint8_t>(200 + y), p[3] = 255;  // blues
+      }
+    }
+  WritePng(Path("rgba.png"), width, height, rgba);
+  const ToolRun run = Tool("encode '" + Path("rgba.png") + "' -o '" + Path("out.vld") + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string text = ReadText(Path("out.vld"));
+  const Decoded d = DecodeAll(Bytes(text.begin(), text.end()));
+  ASSERT_EQ(d.status, kPictureOk);
+  EXPECT_EQ(d.header.palette[0], 0);
+  for (uint32_t y = 0; y < height; ++y) {
+    EXPECT_EQ(d.At(y, 0), 0);
+    EXPECT_NE(d.At(y, 5), 0);
+    EXPECT_EQ(d.At(y, 5), d.At(y, 14)) << "the reds share one colour";
+    EXPECT_NE(d.At(y, 5), d.At(y, 15)) << "reds and blues stay apart";
+    const Rgb red = GrbiToRgb(d.header.palette[d.At(y, 5)]);
+    EXPECT_GT(red.r, 180);
+    EXPECT_LT(red.b, 40);
+  }
+}
+
+TEST_F(VldtoolTest, FailuresSayWhyAndLeaveNoFile) {
+  WritePng(Path("in.png"), 2, 1, Bytes({1, 2, 3, 255, 4, 5, 6, 255}));
+  WriteBytes(Path("bad.png"), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0});
+  WriteBytes(Path("ex.vld"), Bytes(kExample.begin(), kExample.end() - 1));
+  const std::vector<std::string> before = Files();
+  const struct {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"encode in.png -o out.vld --comment \"$(printf 'a\\032b')\"", "0x1A"},
+      {"encode in.png -o out.vld --comment '\xF0\x9F\x98\x80'", "code page 932"},
+      {"encode in.png -o out.vld --comment \"$(printf 'x%.0s' $(seq 128))\"", "at most 127"},
+      {"encode bad.png -o out.vld", "bad.png"},
+      {"encode missing.png -o out.vld", "missing.png"},
+      {"encode in.png -o out.vld --palette 1,2,3", "--palette"},
+      {"encode in.png -o out.vld --anchor 70000,1", "--anchor"},
+      {"encode in.png -o nodir/out.vld", "nodir/out.vld"},
+      {"decode ex.vld -o out.png", "ends inside row 1"},
+      {"decode in.png -o out.png", "bad magic"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = Tool(c.args, true);
+    SCOPED_TRACE(c.args);
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(Files(), before);
+  }
+}
+
+}  // namespace
