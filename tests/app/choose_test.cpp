@@ -64,6 +64,17 @@ TEST(NextArgument, LeavesTheBufferAloneWhenNoWordIsLeft) {
   }
 }
 
+TEST(NextArgument, StopsAtTheTerminatingZero) {
+  const char texts[][8] = {"\"ab\0 c", "ab\0 c", "/x\0 c", "\"\0\"c"};
+  const char* expected_words[] = {"ab", "ab", nullptr, ""};
+  for (size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    std::vector<std::string> expected;
+    if (expected_words[i] != nullptr) expected.push_back(expected_words[i]);
+    EXPECT_EQ(Words(texts[i]), expected);
+  }
+}
+
 TEST(DrawIndex, Table) {
   struct Case {
     uint32_t seed, count, index;

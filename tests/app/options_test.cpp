@@ -188,13 +188,15 @@ TEST(ParseOptions, LeavesOtherFieldsAlone) {
 
 TEST(ParseOptions, StopsAtTheTerminatingZero) {
   // Bytes after the zero would turn options on if they were read.
-  const char texts[][12] = {"/l100\0/tr", "/w\0/tr", "\"ab\0/tr\"",
-                            "/t\0r",      "/no\0tr", "/l1,\0/tr"};
+  const char texts[][12] = {"/l100\0 /tr", "/l1,\0 /tr", "/w\0 /tr", "\"ab\0 /tr\"",
+                            "/t\0r",       "/no\0tr",    "x\0 /tr",  "\"\0\" /tr"};
   for (const char* text : texts) {
     SCOPED_TRACE(text);
-    OptionFields got = Parsed(text);
-    EXPECT_EQ(got.seethrough_item, 0u);
+    g_viewer = ViewerState{};
+    ParseOptions(text);
+    EXPECT_EQ(g_viewer.seethrough_item, 0u);
   }
+  g_viewer = ViewerState{};
 }
 
 struct RemovalCase {
