@@ -243,12 +243,4 @@ TEST(SkipProgramName, Table) {
   }
 }
 
-TEST(SkipProgramName, QuotedNameWithBlanksIsGoneBeforeOptions) {
-  g_viewer = ViewerState{};
-  ParseOptions(SkipProgramName("\"C:\\tools\\no tr\\velinde.exe\" -noto"));
-  EXPECT_EQ(g_viewer.topmost_item, 0u);
-  EXPECT_EQ(g_viewer.seethrough_item, 0u);
-  g_viewer = ViewerState{};
-}
-
 }  // namespace
