@@ -15,9 +15,12 @@ struct CandidateList {
 // A word too long for the buffer names nothing and is passed over.
 const char* NextArgument(const char* position, char* word);
 
-// Add the named directory's (or the current directory's) "*.vld" then "*.tft"
-// files at the head of the list. On running out of memory they set
-// *out_of_memory (when given) and return the head built so far.
+// Add the named directory's (by full path) or the current directory's (by bare
+// name) "*.vld" then "*.tft" files at the head of the list, skipping
+// subdirectories and names that would not fit kPathSize bytes. A directory
+// that cannot be entered adds nothing; the current directory is always the
+// same afterwards. On running out of memory they set *out_of_memory (when
+// given) and return the head built so far.
 CandidateList* ScanDirectory(const char* directory, CandidateList* head, uint32_t& candidate_count,
                              bool* out_of_memory = nullptr);
 CandidateList* ScanCurrentDirectory(CandidateList* head, uint32_t& candidate_count,
