@@ -107,4 +107,32 @@ TEST(BuiltinResources, TheIconIsOne32By32SixteenColourImage) {
   DestroyIcon(icon);
 }
 
+#ifdef VLD_VIEWER_EXE
+// The raw bytes of one resource, or empty when it is missing.
+std::vector<uint8_t> ResourceBytes(HMODULE module, LPCSTR type, WORD id) {
+  HRSRC found = FindResourceExA(module, type, MAKEINTRESOURCEA(id), kJapanese);
+  if (found == nullptr) return {};
+  const uint8_t* data = static_cast<const uint8_t*>(LockResource(LoadResource(module, found)));
+  if (data == nullptr) return {};
+  return std::vector<uint8_t>(data, data + SizeofResource(module, found));
+}
+
+TEST(BuiltinResources, TheViewerCarriesTheSameResources) {
+  HMODULE viewer = LoadLibraryExA(VLD_VIEWER_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(viewer, nullptr) << VLD_VIEWER_EXE;
+  HMODULE self = GetModuleHandleA(nullptr);
+  const struct {
+    LPCSTR type;
+    WORD id;
+  } resources[] = {
+      {RT_BITMAP, IDB_BUILTIN_PICTURE}, {RT_BITMAP, IDB_BUILTIN_MASK}, {RT_GROUP_ICON, IDI_VIEWER}};
+  for (const auto& resource : resources) {
+    const std::vector<uint8_t> own = ResourceBytes(self, resource.type, resource.id);
+    ASSERT_FALSE(own.empty()) << resource.id;
+    EXPECT_EQ(ResourceBytes(viewer, resource.type, resource.id), own) << resource.id;
+  }
+  FreeLibrary(viewer);
+}
+#endif
+
 }  // namespace
