@@ -1,0 +1,384 @@
+"""Runs velinde.exe as a user would: on an X display of its own (Xvfb), inside
+a Wine virtual desktop of a given size, acted on with real X input (xdotool)
+and looked at only from outside: screenshots, the probe program's view of the
+window, exit codes and times.
+
+Every session starts its own Xvfb and wineserver and stops both, by pid,
+however it ends.
+"""
+
+import fcntl
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+from PIL import Image
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+# --- pictures -------------------------------------------------------------
+
+
+def grbi_to_rgb(word):
+    def widen(v):
+        return v * 8 + v // 4
+
+    return (widen((word >> 6) & 31), widen((word >> 11) & 31), widen((word >> 1) & 31))
+
+
+def make_picture(path, comment, anchor, indices, palette):
+    """Writes a picture file with literal rows; `indices` is a list of rows of
+    colour indices 0-3, `palette` four GRBI words, `comment` bytes."""
+    height = len(indices)
+    width = len(indices[0])
+    data = bytearray(b"HK03" + comment + b"\x1a\x02")
+    for word in (anchor[0], anchor[1], width, height, *palette):
+        data += word.to_bytes(2, "big")
+    groups = (width + 7) // 8
+    for row in indices:
+        data.append(0x00)
+        for g in range(groups):
+            low = high = 0
+            for x in range(8):
+                column = 8 * g + x
+                index = row[column] if column < width else 0
+                low |= (index & 1) << (7 - x)
+                high |= (index >> 1) << (7 - x)
+            data += bytes((low, high))
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def pattern_indices(width, height, seed=0):
+    """A picture with every colour, edges and single pixels, and a plain
+    background (index 0) around a shape."""
+    rows = []
+    for y in range(height):
+        row = []
+        for x in range(width):
+            if (x - width // 2) ** 2 * 4 + (y - height // 2) ** 2 * 9 > (width * height * 2) // 3:
+                row.append(0)
+            else:
+                row.append((x // 3 + y // 2 + seed + (x * y) % 5) % 4)
+        rows.append(row)
+    return rows
+
+
+def place(screen, anchor, size, reference):
+    half = size // 2
+    position = screen * (anchor + half) // reference - half
+    if size < screen:
+        if position < 0:
+            position = 0
+        elif position + size > screen:
+            position = screen - size
+    return position
+
+
+# --- the session ------------------------------------------------------------
+
+
+class Window:
+    def __init__(self, line):
+        self.line = line
+        fields = dict(re.findall(r"(\w+)=(\S+)", line))
+        self.rect = tuple(int(v) for v in fields["rect"].split(","))
+        client = tuple(int(v) for v in fields["client"].split(","))
+        self.client_origin = client[:2]
+        self.client_size = client[2:]
+        self.style = int(fields["style"], 16)
+        self.exstyle = int(fields["exstyle"], 16)
+        self.visible = fields["visible"] == "1"
+        self.foreground = fields["foreground"] == "1"
+        self.t = float(fields["t"])
+
+    def __repr__(self):
+        return self.line
+
+
+class Run:
+    """One start of the viewer through the probe's launcher."""
+
+    def __init__(self, session, result, process):
+        self.session = session
+        self.result = result
+        self.process = process
+
+    def lines(self):
+        try:
+            with open(self.result, encoding="utf-8", errors="replace") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def wait_window(self, timeout=30):
+        end = time.time() + timeout
+        while time.time() < end:
+            for line in self.lines():
+                if line.startswith("window "):
+                    time.sleep(0.3)  # let the first paint reach the screen
+                    return Window(line)
+                if line.startswith("exit ") or line.startswith("failed"):
+                    raise Failure("viewer ended before showing a window: %s" % self.lines())
+            time.sleep(0.05)
+        raise Failure("no viewer window within %ss: %s" % (timeout, self.lines()))
+
+    def exit(self, timeout=30):
+        """Returns (exit code, milliseconds from start) once the viewer has ended."""
+        end = time.time() + timeout
+        while time.time() < end:
+            for line in self.lines():
+                m = re.match(r"exit code=(\d+) t=([\d.]+)", line)
+                if m:
+                    return int(m.group(1)), float(m.group(2))
+            time.sleep(0.05)
+        raise Failure("viewer still running after %ss: %s" % (timeout, self.lines()))
+
+    def running(self):
+        return not any(line.startswith("exit ") for line in self.lines())
+
+
+class Session:
+    def __init__(self, build_dir, width, height, depth=24):
+        self.build_dir = os.path.abspath(build_dir)
+        build_dir = self.build_dir
+        self.width = width
+        self.height = height
+        self.depth = depth
+        self.bin = os.path.join(build_dir, "bin")
+        self.viewer = os.path.join(self.bin, "velinde.exe")
+        self.probe_exe = os.path.join(self.bin, "vld_probe.exe")
+        self.prefix = os.path.join(build_dir, "tests", "e2e", "wine-prefix")
+        self.work = tempfile.mkdtemp(prefix="vld-e2e-")
+        self.pids = []
+        self.display = None
+        self.count = 0
+
+    # Environment for every Wine call of this session.
+    def env(self):
+        env = dict(os.environ)
+        env.update(
+            {
+                "WINEPREFIX": self.prefix,
+                "WINEDEBUG": "-all",
+                "WINEDLLOVERRIDES": "mscoree,mshtml=",
+                "LANG": "ja_JP.UTF-8",
+                "LC_ALL": "ja_JP.UTF-8",
+                "DISPLAY": self.display or "",
+            }
+        )
+        return env
+
+    def __enter__(self):
+        try:
+            self._start_display()
+            self._prepare_prefix()
+            self._start_wineserver()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def _start_display(self):
+        read_end, write_end = os.pipe()
+        process = subprocess.Popen(
+            [
+                "Xvfb",
+                "-displayfd",
+                str(write_end),
+                "-screen",
+                "0",
+                "%dx%dx%d" % (self.width, self.height, self.depth),
+                "-nolisten",
+                "tcp",
+            ],
+            pass_fds=(write_end,),
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+            start_new_session=True,
+        )
+        os.close(write_end)
+        self.pids.append(process)
+        number = b""
+        end = time.time() + 20
+        while not number.endswith(b"\n") and time.time() < end:
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_end)
+        check(number.strip(), "Xvfb did not start")
+        self.display = ":" + number.decode().strip()
+
+    def _prepare_prefix(self):
+        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        with open(self.prefix + ".lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if not os.path.exists(os.path.join(self.prefix, "system.reg")):
+                subprocess.run(["wineboot", "-i"], env=self.env(), stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=300)
+                subprocess.run(["wineserver", "-w"], env=self.env(), timeout=120)
+            self._set_desktop()
+
+    def _set_desktop(self):
+        """Makes every program of the prefix run in the virtual desktop
+        "Default" of this session's size: the same desktop that
+        `explorer /desktop=Default,WxH` makes, and the one the probe and the
+        viewer must share to see each other."""
+        user_reg = os.path.join(self.prefix, "user.reg")
+        with open(user_reg, encoding="utf-8", errors="surrogateescape") as f:
+            text = f.read()
+        sections = re.split(r"(?m)^(?=\[)", text)
+        kept = [s for s in sections
+                if not s.startswith("[Software\\\\Wine\\\\Explorer]")
+                and not s.startswith("[Software\\\\Wine\\\\Explorer\\\\Desktops]")]
+        stamp = int(time.time())
+        kept.append('[Software\\\\Wine\\\\Explorer] %d\n"Desktop"="Default"\n\n' % stamp)
+        kept.append('[Software\\\\Wine\\\\Explorer\\\\Desktops] %d\n"Default"="%dx%d"\n\n'
+                    % (stamp, self.width, self.height))
+        with open(user_reg, "w", encoding="utf-8", errors="surrogateescape") as f:
+            f.write("".join(kept))
+
+    def _start_wineserver(self):
+        process = subprocess.Popen(["wineserver", "-f", "-p"], env=self.env(),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   stdin=subprocess.DEVNULL, start_new_session=True)
+        self.pids.append(process)
+        time.sleep(0.2)
+
+    def close(self):
+        if self.display is not None:
+            subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        for process in reversed(self.pids):
+            if process.poll() is None:
+                try:
+                    os.killpg(process.pid, signal.SIGTERM)
+                except ProcessLookupError:
+                    pass
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+        self.pids = []
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def _wine(self, *args, wait=True, timeout=60):
+        log = open(os.path.join(self.work, "wine-%d.log" % self.count), "w")
+        self.count += 1
+        process = subprocess.Popen(["wine", *args], env=self.env(), stdout=log, stderr=log,
+                                   stdin=subprocess.DEVNULL, start_new_session=True)
+        log.close()
+        if not wait:
+            self.pids.append(process)
+            return process
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+            raise Failure("wine %s did not end within %ss" % (args[0], timeout))
+        return process
+
+    def result_file(self, name):
+        self.count += 1
+        return os.path.join(self.work, "%s-%d.txt" % (name, self.count))
+
+    # --- acting and looking --------------------------------------------------
+
+    def launch(self, *arguments, directory=None):
+        """Starts the viewer with `arguments` (already in the viewer's command
+        line syntax), in `directory` (an empty one by default)."""
+        if directory is None:
+            directory = os.path.join(self.work, "empty")
+            os.makedirs(directory, exist_ok=True)
+        result = self.result_file("launch")
+        process = self._wine(self.probe_exe, "launch", windows_path(result), windows_path(directory),
+                             windows_path(self.viewer), *arguments, wait=False)
+        return Run(self, result, process)
+
+    def probe(self, *arguments):
+        result = self.result_file("probe")
+        self._wine(self.probe_exe, arguments[0], windows_path(result), *arguments[1:])
+        with open(result, encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+    def window(self):
+        text = self.probe("info")
+        return None if text.startswith("none") else Window(text.strip())
+
+    def wait_for(self, condition, timeout=10, what="condition"):
+        end = time.time() + timeout
+        while True:
+            value = condition()
+            if value:
+                return value
+            if time.time() > end:
+                raise Failure("timed out waiting for %s" % what)
+            time.sleep(0.2)
+
+    def xdotool(self, *arguments):
+        subprocess.run(["xdotool", *[str(a) for a in arguments]], env=self.env(), check=True,
+                       timeout=30)
+
+    def screenshot(self, keep=None):
+        path = os.path.join(self.work, "shot-%d.png" % self.count)
+        self.count += 1
+        subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True,
+                       timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        image = Image.open(path).convert("RGB")
+        image.load()
+        if keep:
+            os.makedirs(os.path.dirname(keep), exist_ok=True)
+            shutil.copyfile(path, keep)
+        return image
+
+    def drag(self, start, delta, steps=10):
+        x, y = start
+        self.xdotool("mousemove", x, y)
+        time.sleep(0.2)
+        self.xdotool("mousedown", 1)
+        time.sleep(0.2)
+        for i in range(1, steps + 1):
+            self.xdotool("mousemove", x + delta[0] * i // steps, y + delta[1] * i // steps)
+            time.sleep(0.05)
+        time.sleep(0.2)
+        self.xdotool("mouseup", 1)
+        time.sleep(0.3)
+
+
+def picture_matches(image, origin, indices, palette):
+    """Counts the pixels of the picture on the screenshot that differ from the
+    picture's own colours; returns (mismatches, first mismatch)."""
+    colours = [grbi_to_rgb(w) for w in palette]
+    wrong = 0
+    first = None
+    for y, row in enumerate(indices):
+        for x, index in enumerate(row):
+            seen = image.getpixel((origin[0] + x, origin[1] + y))
+            if seen != colours[index]:
+                wrong += 1
+                if first is None:
+                    first = ((x, y), seen, colours[index])
+    return wrong, first
