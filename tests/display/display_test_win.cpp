@@ -220,6 +220,32 @@ TEST_F(DisplayTest, EncodedPicturesComeBackPixelForPixel) {
   }
 }
 
+TEST_F(DisplayTest, MaskRowsReachTheGdiPaddedTo32Bits) {
+  const struct {
+    uint16_t width;
+    std::vector<uint8_t> row;
+    std::vector<uint8_t> bits;  // the mask bitmap's one row
+  } cases[] = {
+      {8, {0, 1, 2, 3, 0, 0, 0, 0}, {0x8F, 0, 0, 0}},
+      {8, {3, 3, 1, 1, 2, 2, 0, 0}, {0x03, 0, 0, 0}},
+      {10, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {0xFF, 0xC0, 0, 0}},
+      {33, std::vector<uint8_t>(33, 0), {0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0, 0, 0}},
+  };
+  const uint16_t palette[4] = {0, 0xFFFF, 0xF800, 0x07C0};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("width " + std::to_string(c.width));
+    ResetViewer();
+    Source source;
+    source.width = c.width;
+    source.height = 1;
+    source.indices = c.row;
+    std::memcpy(source.palette, palette, sizeof palette);
+    const std::vector<uint8_t> file = Encode(source);
+    ASSERT_EQ(DecodePicture(file.data(), file.size()), 1);
+    EXPECT_EQ(ReadMonochromeBits(g_viewer.mask_bitmap, 1), c.bits);
+  }
+}
+
 TEST_F(DisplayTest, APaletteIsMadeExactlyOnPaletteScreens) {
   HDC screen = GetDC(nullptr);
   const bool palette_screen = (GetDeviceCaps(screen, RASTERCAPS) & RC_PALETTE) != 0;
