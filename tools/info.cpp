@@ -9,6 +9,10 @@
 #include "tools/commands.h"
 #include "tools/tool_io.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 const char kInfoUsage[] =
@@ -144,6 +148,12 @@ int RunInfo(int argc, char** argv) {
     std::fputs("vldtool: info: no file given (usage: vldtool info [--json] FILE...)\n", stderr);
     return 2;
   }
+#ifdef _WIN32
+  // Comments are printed as UTF-8; let the console show them as such for
+  // this run and then give it back its own code page.
+  const UINT console_code_page = GetConsoleOutputCP();
+  SetConsoleOutputCP(CP_UTF8);
+#endif
   int status = 0;
   if (json) std::printf("[\n");
   for (size_t i = 0; i < files.size(); ++i) {
@@ -161,5 +171,9 @@ int RunInfo(int argc, char** argv) {
       PrintText(report);
   }
   if (json) std::printf("]\n");
+#ifdef _WIN32
+  std::fflush(stdout);
+  if (console_code_page != 0) SetConsoleOutputCP(console_code_page);
+#endif
   return status;
 }
