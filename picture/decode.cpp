@@ -15,7 +15,7 @@ uint16_t ReadBigEndian16(const uint8_t* p) {
   return static_cast<uint16_t>((p[0] << 8) | p[1]);
 }
 
-// kPlaneBytes[b] holds, for the eight pixels of one bit-plane byte, 0 or 1 in
+// kPlaneTable.bytes[b] holds, for the eight pixels of one bit-plane byte, 0 or 1 in
 // pixel order (leftmost pixel first in memory). Plane 1 is the same pattern
 // shifted left by one inside each byte, so one table serves both planes and
 // the result does not depend on the machine's byte order.
