@@ -62,7 +62,9 @@ int Start(const std::string& line, const char* directory, PROCESS_INFORMATION* p
              : 0;
 }
 
-HWND FindViewer() { return FindWindowA("VLDW", nullptr); }
+HWND FindViewer() {
+  return FindWindowA("VLDW", nullptr);
+}
 
 void ReportWindow(const char* tag, HWND window, double t) {
   RECT outer = {}, client = {};
@@ -72,12 +74,13 @@ void ReportWindow(const char* tag, HWND window, double t) {
   ClientToScreen(window, &origin);
   char title[128] = {};
   GetWindowTextA(window, title, sizeof title);
-  Report("%s t=%.1f rect=%ld,%ld,%ld,%ld client=%ld,%ld,%ld,%ld style=%08lx exstyle=%08lx "
-         "visible=%d foreground=%d title=%s\n",
-         tag, t, outer.left, outer.top, outer.right, outer.bottom, origin.x, origin.y,
-         client.right, client.bottom, static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)),
-         static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)),
-         IsWindowVisible(window) ? 1 : 0, GetForegroundWindow() == window ? 1 : 0, title);
+  Report(
+      "%s t=%.1f rect=%ld,%ld,%ld,%ld client=%ld,%ld,%ld,%ld style=%08lx exstyle=%08lx "
+      "visible=%d foreground=%d title=%s\n",
+      tag, t, outer.left, outer.top, outer.right, outer.bottom, origin.x, origin.y, client.right,
+      client.bottom, static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)),
+      static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)),
+      IsWindowVisible(window) ? 1 : 0, GetForegroundWindow() == window ? 1 : 0, title);
 }
 
 int Launch(int argc, char** argv) {
@@ -186,8 +189,8 @@ int EmptyWindow(const char* colour_text) {
       CreateSolidBrush(RGB(GetBValue(colour), GetGValue(colour), GetRValue(colour)));
   window_class.lpszClassName = "VLDPROBE";
   RegisterClassA(&window_class);
-  HWND window = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "VLDPROBE", "probe", WS_POPUP,
-                                0, 0, 204, 124, nullptr, nullptr, window_class.hInstance, nullptr);
+  HWND window = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "VLDPROBE", "probe", WS_POPUP, 0,
+                                0, 204, 124, nullptr, nullptr, window_class.hInstance, nullptr);
   ShowWindow(window, SW_SHOWNA);
   UpdateWindow(window);
   SetTimer(window, 1, 1000, nullptr);
