@@ -220,7 +220,8 @@ def case_builtin_seethrough_800(session):
 
 def case_picture_frameless_1024(session):
     """A picture file at a known anchor: placed by the scaled anchor, exactly
-    its pixels, without frame (/nof) and not on top (/noto)."""
+    its pixels, without frame (/nof) and not on top (/noto). Without a
+    readable picture, the built-in one in the middle of the screen."""
     path, indices = test_picture(session, "a.vld", 101, 60, (100, 50))
     run = session.launch("/nof", "/noto", "/w20", '"%s"' % windows_path(path))
     window = run.wait_window()
@@ -231,6 +232,18 @@ def case_picture_frameless_1024(session):
     frame_styles(window, framed=False, topmost=False)
     expect_pixels(session.screenshot(keep=keep("picture-1024.png")), window, indices, PALETTE)
     expect_exit(run, 1800, 4500)
+    # A name that does not exist, and a file that is no picture: the built-in
+    # picture, centred, with the frame and on top again.
+    broken = os.path.join(session.work, "broken.vld")
+    with open(broken, "wb") as f:
+        f.write(b"HK04\x1a\x02" + bytes(40))
+    for name in ("missing.vld", broken):
+        run = session.launch("/w10", '"%s"' % windows_path(os.path.join(session.work, name)))
+        window = run.wait_window()
+        expect_at(window, (410, 322), BUILTIN_SIZE)
+        frame_styles(window, framed=True, topmost=True)
+        expect_builtin_on_screen(session, window, session.screenshot())
+        expect_exit(run, 800, 3500)
 
 
 def case_position_and_timeout_640(session):
