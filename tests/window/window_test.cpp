@@ -511,6 +511,40 @@ TEST_F(ViewerWindowTest, ExitCommandClosesWithQuitCodeZero) {
   EXPECT_EQ(0u, quit_code);
 }
 
+// The whole life of the viewer in this process, with the built-in picture
+// (no picture file lies in the test's directory).
+TEST_F(ViewerWindowTest, WholeRunShowsTheBuiltinPictureAndEndsWithZero) {
+  g_viewer = ViewerState{};
+  // The class is registered already, as by an earlier instance.
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  EXPECT_EQ(0, RunViewer(instance, instance, "/w2 /tr"));
+  EXPECT_EQ(200u, g_viewer.timeout_ms);
+  EXPECT_EQ(kItemGrayed, g_viewer.seethrough_item);
+  EXPECT_EQ(204, g_viewer.picture_width);
+  EXPECT_FALSE(IsWindow(g_viewer.main_window));
+  g_viewer.picture_bitmap = nullptr;
+  g_viewer.mask_bitmap = nullptr;
+}
+
+TEST_F(ViewerWindowTest, FailedRegistrationEndsBeforeTheOptionsAreRead) {
+  g_viewer = ViewerState{};
+  // Registering "VLDW" a second time fails.
+  EXPECT_EQ(0, RunViewer(GetModuleHandleA(nullptr), nullptr, "/w50"));
+  EXPECT_EQ(10000u, g_viewer.timeout_ms);
+  EXPECT_EQ(nullptr, g_viewer.picture_bitmap);
+}
+
+TEST_F(ViewerWindowTest, FirstWindowThatCannotBeCreatedGivesExitCodeOne) {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  ASSERT_TRUE(UnregisterClassA(VLD_CLASS_NAME, instance));
+  g_viewer = ViewerState{};
+  EXPECT_EQ(1, RunViewer(instance, instance, "/w50"));
+  EXPECT_EQ(nullptr, g_viewer.main_window);
+  g_viewer.picture_bitmap = nullptr;
+  g_viewer.mask_bitmap = nullptr;
+  ASSERT_EQ(1, RegisterViewerClass(instance));
+}
+
 // Painting on a memory surface that already holds a known pattern.
 class CompositionTest : public ::testing::Test {
  protected:
