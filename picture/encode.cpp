@@ -15,21 +15,16 @@ void PutBigEndian16(std::vector<uint8_t>* out, uint16_t value) {
   out->push_back(static_cast<uint8_t>(value & 0xFF));
 }
 
-// Packs the eight pixels of one group into a pixel word. Pixels beyond the
-// picture width are coded as 0 in literal groups.
-void PackGroup(const uint8_t* pixels, uint32_t visible, uint8_t word[2]) {
+// Packs the eight pixels of one group into a pixel word: bit plane 0 first,
+// the leftmost pixel in the most significant bit.
+void PackGroup(const uint8_t* pixels, uint8_t word[2]) {
   uint8_t plane0 = 0, plane1 = 0;
-  for (uint32_t x = 0; x < visible; ++x) {
+  for (int x = 0; x < 8; ++x) {
     plane0 |= static_cast<uint8_t>((pixels[x] & 1) << (7 - x));
     plane1 |= static_cast<uint8_t>(((pixels[x] >> 1) & 1) << (7 - x));
   }
   word[0] = plane0;
   word[1] = plane1;
-}
-
-void UnpackGroup(const uint8_t word[2], uint8_t* out) {
-  for (int x = 0; x < 8; ++x)
-    out[x] = static_cast<uint8_t>(((word[0] >> (7 - x)) & 1) | (((word[1] >> (7 - x)) & 1) << 1));
 }
 
 }  // namespace
@@ -65,6 +60,10 @@ int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out) {
   PutBigEndian16(&file, static_cast<uint16_t>(height));
   for (int k = 0; k < 4; ++k) PutBigEndian16(&file, source.palette[k]);
 
+  // The decoder's buffer as it will be, lead-in rows and spare columns
+  // included. Every row is made to equal its literal coding in full (spare
+  // pixels 0), so a repeat or a copy is taken only where the whole stride row,
+  // or all 8 bytes of a group, equal their source in that buffer.
   std::vector<uint8_t> buffer(static_cast<size_t>(buffer_bytes), 0);
   std::vector<uint8_t> selectors(selector_bytes);
   std::vector<uint8_t> block_words;
@@ -72,14 +71,10 @@ int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out) {
   const size_t back[4] = {0, stride, 8, 4 * stride};
 
   for (uint32_t row = 0; row < height; ++row) {
-    const uint8_t* target = source.indices + size_t{row} * width;
-    uint8_t* sim = buffer.data() + (size_t{4} + row) * stride;
+    uint8_t* wanted = buffer.data() + (size_t{4} + row) * stride;
+    std::memcpy(wanted, source.indices + size_t{row} * width, width);
 
-    // Only the visible columns must come out right; the spare columns take
-    // whatever the chosen coding leaves there, and the copy in `buffer`
-    // follows it so later back references stay exact.
-    if (std::memcmp(sim - stride, target, width) == 0) {
-      std::memcpy(sim, sim - stride, stride);
+    if (std::memcmp(wanted - stride, wanted, stride) == 0) {
       file.push_back(0xC0);
       continue;
     }
@@ -87,24 +82,21 @@ int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out) {
     std::fill(selectors.begin(), selectors.end(), 0);
     block_words.clear();
     for (uint32_t g = 0; g < groups; ++g) {
-      uint8_t* group = sim + 8 * size_t{g};
-      const uint32_t visible = width - 8 * g < 8 ? width - 8 * g : 8;
+      const uint8_t* group = wanted + 8 * size_t{g};
       unsigned chosen = 0;
       for (unsigned selector = 1; selector <= 3 && chosen == 0; ++selector)
-        if (std::memcmp(group - back[selector], target + 8 * size_t{g}, visible) == 0)
-          chosen = selector;
+        if (std::memcmp(group - back[selector], group, 8) == 0) chosen = selector;
       if (chosen != 0) {
-        std::memcpy(group, group - back[chosen], 8);
         selectors[g >> 2] |= static_cast<uint8_t>(chosen << (6 - 2 * (g & 3)));
       } else {
         uint8_t word[2];
-        PackGroup(target + 8 * size_t{g}, visible, word);
-        UnpackGroup(word, group);
+        PackGroup(group, word);
         block_words.push_back(word[0]);
         block_words.push_back(word[1]);
       }
     }
 
+    // On a tie the literal row wins: it is the plainer coding.
     const size_t block_size = 1 + selector_bytes + block_words.size();
     const size_t literal_size = 1 + 2 * size_t{groups};
     if (block_size < literal_size) {
@@ -115,10 +107,8 @@ int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out) {
     }
     file.push_back(0x00);
     for (uint32_t g = 0; g < groups; ++g) {
-      const uint32_t visible = width - 8 * g < 8 ? width - 8 * g : 8;
       uint8_t word[2];
-      PackGroup(target + 8 * size_t{g}, visible, word);
-      UnpackGroup(word, sim + 8 * size_t{g});
+      PackGroup(wanted + 8 * size_t{g}, word);
       file.push_back(word[0]);
       file.push_back(word[1]);
     }

@@ -140,10 +140,20 @@ TEST(Encode, ChoosesTheSmallestRow) {
        5},
       // Two distinct groups over width 16: literal 1 + 4 beats block 1 + 1 + 4.
       {"dense", 16, 1, Bytes({1, 2, 3, 1, 2, 3, 1, 2, 3, 3, 3, 3, 2, 2, 2, 1}), 5},
-      // Spare columns do not count: row 1's last group matches the group to
-      // its left in its one visible pixel only, and is still copied.
-      {"visible_columns_only", 9, 2, Bytes({1, 1, 1, 1, 1, 1, 1, 1, 3, 2, 1, 1, 1, 1, 1, 1, 1, 2}),
-       5 + 4},
+      // Spare columns count: row 1's last group equals the group to its left
+      // in its one visible pixel only, so it is not copied and both rows stay
+      // literal (a block row would be 1 + 1 + 4).
+      {"spare_columns_count", 9, 2, Bytes({1, 1, 1, 1, 1, 1, 1, 1, 3, 2, 1, 1, 1, 1, 1, 1, 1, 2}),
+       5 + 5},
+      // A group equal to the one four rows above, spare pixels included, is
+      // copied: rows 0 and 4 hold the same noise, rows 1-3 differ from their
+      // neighbours, and row 4's block row is 1 + 1 + 2 (one copy, one word).
+      {"four_rows_above", 9, 5, Bytes({1, 2, 3, 0, 1, 2, 3, 0, 1,  //
+                                       2, 2, 2, 2, 2, 2, 2, 2, 2,  //
+                                       3, 3, 3, 3, 3, 3, 3, 3, 3,  //
+                                       1, 1, 1, 1, 1, 1, 1, 1, 1,  //
+                                       1, 2, 3, 0, 1, 2, 3, 0, 2}),
+       5 + 5 + 5 + 5 + 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
