@@ -1,7 +1,7 @@
 // libpng reports errors by longjmp. The functions that call setjmp hold only
 // plain locals, and every buffer they fill is owned by the caller, so the
 // jump skips no destructor.
-#include "tools/png_io.h"
+#include "tools/image_io.h"
 
 #include <png.h>
 
@@ -46,7 +46,7 @@ void FlushMemory(png_structp) {}
 // One decoding pass: RGBA pixels, or with `want_indices` the palette
 // indices and entries of a palette PNG. Everything it fills is owned by the
 // caller, row pointers included.
-int ReadPass(ReadCursor* cursor, PngPicture* picture, std::vector<uint8_t*>* row_pointers,
+int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_pointers,
              ErrorSink* sink, int want_indices) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, sink, OnPngError, OnPngWarning);
   if (png == nullptr) return 0;
@@ -106,8 +106,8 @@ int ReadPass(ReadCursor* cursor, PngPicture* picture, std::vector<uint8_t*>* row
 
 }  // namespace
 
-int ReadPng(const std::vector<uint8_t>& bytes, PngPicture* picture, std::string* error) {
-  *picture = PngPicture{};
+int ReadPngImage(const std::vector<uint8_t>& bytes, Image* picture, std::string* error) {
+  *picture = Image{};
   if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0) {
     *error = "not a PNG file";
     return 0;
@@ -125,7 +125,7 @@ int ReadPng(const std::vector<uint8_t>& bytes, PngPicture* picture, std::string*
   return 1;
 }
 
-int WriteIndexedPng(uint32_t width, uint32_t height, const uint8_t* rows, size_t stride,
+int WritePalettePng(uint32_t width, uint32_t height, const uint8_t* rows, size_t stride,
                     const uint8_t palette_rgb[4][3], int transparent_zero,
                     std::vector<uint8_t>* out, std::string* error) {
   out->clear();

@@ -1,0 +1,38 @@
+// Ordinary image files as vldtool meets them: read into memory whatever the
+// build can decode, and the palette PNG it writes for a picture file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Image {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  int indexed = 0;                    // a palette image: `indices` and `palette_rgba` are set
+  std::vector<uint8_t> indices;       // width * height, for palette images
+  std::vector<uint8_t> palette_rgba;  // 4 bytes per palette entry (alpha from tRNS)
+  std::vector<uint8_t> rgba;          // width * height * 4; readers may leave it empty
+                                      // for palette images
+};
+
+// Text that a picture file carries, kept in the PNG that vldtool writes so a
+// decoded picture can be encoded again without losing it: the comment as
+// UTF-8 in an iTXt chunk, the anchor as "X,Y" in a tEXt chunk.
+constexpr char kPngCommentKeyword[] = "Comment";
+constexpr char kPngAnchorKeyword[] = "Anchor";
+
+// Decodes an image held in memory. Refuses more than 2^30 pixels before the
+// pixels are read; the caller checks the sides against what it can store.
+// Returns 0 with a one-line reason when the bytes cannot be read.
+int ReadImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);
+
+// The codecs behind ReadImage on Linux.
+int ReadPngImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);
+
+// Encodes an 8-bit palette PNG with four entries from rows of indices that
+// lie `stride` bytes apart. With `transparent_zero`, index 0 is see-through.
+int WritePalettePng(uint32_t width, uint32_t height, const uint8_t* rows, size_t stride,
+                    const uint8_t palette_rgb[4][3], int transparent_zero,
+                    std::vector<uint8_t>* out, std::string* error);
