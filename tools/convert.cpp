@@ -81,11 +81,6 @@ int RunDecode(int argc, char** argv) {
     std::fputs("vldtool: decode: need FILE and -o OUT.png (see 'vldtool decode --help')\n", stderr);
     return 2;
   }
-#ifndef VLDTOOL_WITH_PNG
-  (void)transparent;
-  std::fputs("vldtool: decode: PNG support is not available in this build\n", stderr);
-  return 1;
-#else
   std::vector<uint8_t> data;
   std::string error;
   if (!ReadWholeFile(input, &data, &error)) {
@@ -119,7 +114,6 @@ int RunDecode(int argc, char** argv) {
     return 1;
   }
   return 0;
-#endif
 }
 
 int RunEncode(int argc, char** argv) {
@@ -168,12 +162,6 @@ int RunEncode(int argc, char** argv) {
                stderr);
     return 2;
   }
-#ifndef VLDTOOL_WITH_PNG
-  (void)comment_utf8;
-  (void)palette_given;
-  std::fputs("vldtool: encode: PNG support is not available in this build\n", stderr);
-  return 1;
-#else
   std::string comment;
   if (std::strchr(comment_utf8, 0x1A) != nullptr) {
     std::fputs(
@@ -211,23 +199,6 @@ int RunEncode(int argc, char** argv) {
     std::fprintf(stderr, "vldtool: encode: %s: %s\n", input, error.c_str());
     return 1;
   }
-  if (png.width > 65535 || png.height > 65535) {
-    std::fprintf(
-        stderr,
-        "vldtool: encode: %s: the picture is %ux%u; a picture file holds at most 65535x65535\n",
-        input, static_cast<unsigned>(png.width), static_cast<unsigned>(png.height));
-    return 1;
-  }
-  const uint64_t buffer_bytes = (uint64_t{png.height} + 4) * ((png.width + 11) & ~uint32_t{3});
-  if (buffer_bytes > kMaxIndexBufferBytes) {
-    std::fprintf(stderr,
-                 "vldtool: encode: %s: the picture is %ux%u, too large for the viewer (over %u MiB "
-                 "decoded)\n",
-                 input, static_cast<unsigned>(png.width), static_cast<unsigned>(png.height),
-                 static_cast<unsigned>(kMaxIndexBufferBytes >> 20));
-    return 1;
-  }
-
   std::vector<uint8_t> indices;
   EncodeSource source;
   if (!KeepPaletteIndices(png, &indices, source.palette))
@@ -250,5 +221,4 @@ int RunEncode(int argc, char** argv) {
     return 1;
   }
   return 0;
-#endif
 }

@@ -1,13 +1,22 @@
-// Picks the codec for an image by its first bytes, not by its name, so a
-// mislabelled file is still read and an unknown kind is said plainly.
-#include <cstring>
-
 #include "tools/image_io.h"
 
-int ReadImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error) {
-  static const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  if (bytes.size() >= 8 && std::memcmp(bytes.data(), kPngSignature, 8) == 0)
-    return ReadPngImage(bytes, image, error);
-  *error = "cannot read this kind of file";
-  return 0;
+#include "picture/decode.h"
+
+int CheckImageSize(uint64_t width, uint64_t height, std::string* error) {
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  if (width == 0 || height == 0) {
+    *error = "the image is empty (" + size + ")";
+    return 0;
+  }
+  if (width > 65535 || height > 65535) {
+    *error = "the picture is " + size + "; a picture file holds at most 65535x65535";
+    return 0;
+  }
+  const uint64_t buffer_bytes = (height + 4) * ((width + 11) & ~uint64_t{3});
+  if (buffer_bytes > kMaxIndexBufferBytes) {
+    *error = "the picture is " + size + ", too large for the viewer (over " +
+             std::to_string(kMaxIndexBufferBytes >> 20) + " MiB decoded)";
+    return 0;
+  }
+  return 1;
 }

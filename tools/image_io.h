@@ -23,10 +23,15 @@ struct Image {
 constexpr char kPngCommentKeyword[] = "Comment";
 constexpr char kPngAnchorKeyword[] = "Anchor";
 
-// Decodes an image held in memory. Refuses more than 2^30 pixels before the
-// pixels are read; the caller checks the sides against what it can store.
-// Returns 0 with a one-line reason when the bytes cannot be read.
+// Decodes an image held in memory. Returns 0 with a one-line reason when the
+// bytes cannot be read, or when CheckImageSize refuses the size the image
+// declares: every reader asks it right after the header, before any pixel
+// memory is taken.
 int ReadImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);
+
+// Refuses (0, with a reason) an image that no picture file could hold: over
+// 65535 pixels a side, or an index buffer over the viewer's limit.
+int CheckImageSize(uint64_t width, uint64_t height, std::string* error);
 
 // The codecs behind ReadImage on Linux.
 int ReadPngImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);

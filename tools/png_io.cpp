@@ -60,7 +60,15 @@ int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_poin
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
   const int color_type = png_get_color_type(png, info);
-  if (uint64_t{width} * height > (uint64_t{1} << 30)) png_error(png, "the PNG is too large");
+  // The size is judged before any pixel memory is taken; the reason's string
+  // is gone before the jump, which would skip its destructor.
+  bool size_refused = false;
+  {
+    std::string reason;
+    size_refused = !CheckImageSize(width, height, &reason);
+    if (size_refused) std::snprintf(sink->message, sizeof sink->message, "%s", reason.c_str());
+  }
+  if (size_refused) png_longjmp(png, 1);
   picture->width = width;
   picture->height = height;
   picture->indexed = color_type == PNG_COLOR_TYPE_PALETTE;
