@@ -8,6 +8,7 @@ however it ends.
 """
 
 import fcntl
+import json
 import os
 import re
 import shutil
@@ -78,6 +79,26 @@ def pattern_indices(width, height, seed=0):
                 row.append((x // 3 + y // 2 + seed + (x * y) % 5) % 4)
         rows.append(row)
     return rows
+
+
+def read_picture(vldtool, path):
+    """The picture of file `path` as (anchor, rows of colour indices, palette
+    words), read with the project's own vldtool (decode and info)."""
+    def run(*arguments):
+        result = subprocess.run([vldtool, *arguments], capture_output=True, timeout=60)
+        check(result.returncode == 0, "vldtool %s failed: %r" % (arguments[0], result.stderr))
+        return result.stdout
+
+    info = json.loads(run("info", "--json", path))[0]
+    with tempfile.TemporaryDirectory() as directory:
+        png = os.path.join(directory, "picture.png")
+        run("decode", path, "-o", png)
+        image = Image.open(png)
+        image.load()
+    width, height = image.size
+    pixels = list(image.getdata())  # palette indices, in palette-word order
+    indices = [pixels[y * width:(y + 1) * width] for y in range(height)]
+    return tuple(info["anchor"]), indices, [entry["word"] for entry in info["palette"]]
 
 
 def place(screen, anchor, size, reference):
@@ -366,6 +387,24 @@ class Session:
         time.sleep(0.2)
         self.xdotool("mouseup", 1)
         time.sleep(0.3)
+
+
+def find_picture(image, corner, indices, palette, frame=8):
+    """The client origin at which the picture of a window whose top-left
+    corner is `corner` shows exactly, its frame being 0 to `frame` pixels
+    thick on each side; None when it shows nowhere there."""
+    colours = [grbi_to_rgb(w) for w in palette]
+    width, height = image.size
+    for fy in range(frame + 1):
+        for fx in range(frame + 1):
+            x0, y0 = corner[0] + fx, corner[1] + fy
+            if (x0 < 0 or y0 < 0 or x0 + len(indices[0]) > width
+                    or y0 + len(indices) > height):
+                continue
+            if all(image.getpixel((x0 + x, y0 + y)) == colours[index]
+                   for y, row in enumerate(indices) for x, index in enumerate(row)):
+                return (x0, y0)
+    return None
 
 
 def picture_matches(image, origin, indices, palette):
