@@ -11,8 +11,8 @@ output: each shown line that names no path must appear in the real output.
 The examples run in order, with no X display, in a scratch tree holding a copy
 of samples/ and scripts/ and the two builds linked in as build/native and
 build/windows, so the files they write land there. Each must exit with status
-0 and produce something: the files it names after -o, --output= or -d, else
-some standard output.
+0 and produce something: the files it names after -o, --output=, -d or >,
+else some standard output.
 """
 
 import os
@@ -50,8 +50,9 @@ def examples(readme):
 
 def written_files(command):
     words = shlex.split(command, comments=True)
-    targets = [words[i + 1] for i, w in enumerate(words[:-1]) if w in ("-o", "-d")]
+    targets = [words[i + 1] for i, w in enumerate(words[:-1]) if w in ("-o", "-d", ">")]
     targets += [w.split("=", 1)[1] for w in words if w.startswith("--output=")]
+    targets += [w[1:] for w in words if w.startswith(">") and len(w) > 1 and w[1] not in "&>"]
     return [t for t in targets if t != "-"]
 
 
