@@ -20,3 +20,15 @@ int CheckImageSize(uint64_t width, uint64_t height, std::string* error) {
   }
   return 1;
 }
+
+int CheckPaletteIndices(const Image& image, std::string* error) {
+  const size_t entries = image.palette_rgba.size() / 4;
+  for (uint8_t index : image.indices) {
+    if (index >= entries) {
+      *error = "a pixel has colour " + std::to_string(index) + ", but the palette has only " +
+               std::to_string(entries) + " entries";
+      return 0;
+    }
+  }
+  return 1;
+}

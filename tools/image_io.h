@@ -33,8 +33,14 @@ int ReadImage(const std::vector<uint8_t>& bytes, Image* image, std::string* erro
 // 65535 pixels a side, or an index buffer over the viewer's limit.
 int CheckImageSize(uint64_t width, uint64_t height, std::string* error);
 
+// Refuses (0, with a reason) a palette image with a pixel whose index has
+// no palette entry, as a damaged file may hold.
+int CheckPaletteIndices(const Image& image, std::string* error);
+
 // The codecs behind ReadImage on Linux.
 int ReadPngImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);
+int ReadGifImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);
+int ReadJpegImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);
 
 // Encodes an 8-bit palette PNG with four entries from rows of indices that
 // lie `stride` bytes apart. With `transparent_zero`, index 0 is see-through.
