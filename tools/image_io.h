@@ -33,6 +33,11 @@ int ReadImage(const std::vector<uint8_t>& bytes, Image* image, std::string* erro
 // 65535 pixels a side, or an index buffer over the viewer's limit.
 int CheckImageSize(uint64_t width, uint64_t height, std::string* error);
 
+// The kind of image file ("PNG", "GIF", "JPEG", "BMP", "TIFF") that its
+// first bytes announce, or nullptr. Readers go by this, not by the file's
+// name, so a mislabelled file is still read and an unknown kind said plainly.
+const char* ImageKind(const std::vector<uint8_t>& bytes);
+
 // Refuses (0, with a reason) a palette image with a pixel whose index has
 // no palette entry, as a damaged file may hold.
 int CheckPaletteIndices(const Image& image, std::string* error);
