@@ -108,7 +108,9 @@ int ReadFirstImage(GifFileType* gif, Image* image, std::string* error) {
       }
     }
   }
-  return CheckPaletteIndices(*image, error);
+  if (!CheckPaletteIndices(*image, error)) return 0;
+  ExpandPalette(image);
+  return 1;
 }
 
 }  // namespace

@@ -42,6 +42,10 @@ const char* ImageKind(const std::vector<uint8_t>& bytes);
 // no palette entry, as a damaged file may hold.
 int CheckPaletteIndices(const Image& image, std::string* error);
 
+// Also gives a palette image its pixels as RGBA, for colour reduction that
+// works from RGBA alone.
+void ExpandPalette(Image* image);
+
 // The codecs behind ReadImage on Linux.
 int ReadPngImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);
 int ReadGifImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);

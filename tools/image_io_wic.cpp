@@ -141,7 +141,9 @@ int ReadIndexed(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, int b
     }
   }
   image->indexed = 1;
-  return CheckPaletteIndices(*image, error);
+  if (!CheckPaletteIndices(*image, error)) return 0;
+  ExpandPalette(image);
+  return 1;
 }
 
 int ReadRgba(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, const char* what,

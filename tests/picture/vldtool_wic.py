@@ -89,8 +89,14 @@ def check_encode(runner):
     clear.save(runner.path("t.gif"))
     clear.convert("RGBA").save(runner.path("rgba.png"))
     plain.convert("RGB").save(runner.path("p.jpg"), quality=95)
+    # Packed pixels with rows that end inside a byte; more than four colours.
+    plain.crop((0, 0, 219, 150)).save(runner.path("p2.png"), bits=2)
+    ramp = Image.linear_gradient("L").resize((61, 37)).convert("RGB").quantize(16)
+    ramp.save(runner.path("g16.png"), bits=4)
+    ramp.save(runner.path("g16.gif"))
     # (input for vldtool.exe, the same pixels as vldtool reads them)
     cases = [("p.png", "p.png"), ("t.png", "t.png"), ("rgba.png", "rgba.png"),
+             ("p2.png", "p2.png"), ("g16.png", "g16.png"), ("g16.gif", "g16.gif"),
              ("p.bmp", "p.png"), ("p.tif", "p.png"), ("t.gif", "t.gif"), ("p.jpg", "p.jpg")]
     for given, reference in cases:
         args = ["--anchor", "12,34", "--comment", "sakura"]
