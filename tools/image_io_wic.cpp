@@ -85,6 +85,44 @@ const GUID* Container(const char* kind) {
   return nullptr;
 }
 
+uint32_t Little(const std::vector<uint8_t>& b, size_t at, int bytes) {
+  uint32_t value = 0;
+  for (int k = bytes - 1; k >= 0; --k) value = value << 8 | b[at + k];
+  return value;
+}
+
+// The size a PNG, BMP or GIF (its first image) declares in its header, or
+// 0 when the header cannot be found. Some WIC decoders, Wine's among them,
+// decode the whole image as soon as they open it, so the size is judged
+// from the header before they do.
+int DeclaredSize(const std::vector<uint8_t>& b, const char* kind, uint64_t* width,
+                 uint64_t* height) {
+  if (std::strcmp(kind, "PNG") == 0 && b.size() >= 24) {
+    *width = uint64_t{b[16]} << 24 | uint64_t{b[17]} << 16 | uint64_t{b[18]} << 8 | b[19];
+    *height = uint64_t{b[20]} << 24 | uint64_t{b[21]} << 16 | uint64_t{b[22]} << 8 | b[23];
+    return 1;
+  }
+  if (std::strcmp(kind, "BMP") == 0 && b.size() >= 26) {
+    const bool core = Little(b, 14, 4) == 12;  // the old header with 16-bit sizes
+    const int32_t w = core ? int32_t(Little(b, 18, 2)) : int32_t(Little(b, 18, 4));
+    const int32_t h = core ? int32_t(Little(b, 20, 2)) : int32_t(Little(b, 22, 4));
+    *width = w < 0 ? uint64_t{0} - int64_t{w} : uint64_t(w);
+    *height = h < 0 ? uint64_t{0} - int64_t{h} : uint64_t(h);
+    return 1;
+  }
+  if (std::strcmp(kind, "GIF") != 0 || b.size() < 13) return 0;
+  size_t at = 13 + ((b[10] & 0x80) ? 3u << ((b[10] & 7) + 1) : 0);
+  while (at < b.size() && b[at] == 0x21) {  // extensions: a label, then sub-blocks
+    at += 2;
+    while (at < b.size() && b[at] != 0) at += 1 + b[at];
+    ++at;
+  }
+  if (at + 9 > b.size() || b[at] != 0x2C) return 0;
+  *width = Little(b, at + 5, 2);
+  *height = Little(b, at + 7, 2);
+  return 1;
+}
+
 // Bits per pixel of the indexed formats, 0 for any other.
 int IndexedBits(const WICPixelFormatGUID& format) {
   if (format == GUID_WICPixelFormat1bppIndexed) return 1;
@@ -173,6 +211,10 @@ int Decode(const std::vector<uint8_t>& bytes, Image* image, std::string* error) 
     *error = "cannot read this kind of file";
     return 0;
   }
+  uint64_t declared_width = 0, declared_height = 0;
+  if (DeclaredSize(bytes, what, &declared_width, &declared_height) &&
+      !CheckImageSize(declared_width, declared_height, error))
+    return 0;
   IWICImagingFactory* factory = Factory(error);
   if (factory == nullptr) return 0;
   if (bytes.size() > UINT_MAX) {
