@@ -40,8 +40,12 @@ const char* ImageKind(const std::vector<uint8_t>& bytes) {
     const char* signature;
     size_t length;
     const char* kind;
-  } kKinds[] = {{"\x89PNG\r\n\x1A\n", 8, "PNG"}, {"GIF87a", 6, "GIF"}, {"GIF89a", 6, "GIF"},
-                {"\xFF\xD8\xFF", 3, "JPEG"},      {"BM", 2, "BMP"},     {"II*\0", 4, "TIFF"},
+  } kKinds[] = {{"\x89PNG\r\n\x1A\n", 8, "PNG"},
+                {"GIF87a", 6, "GIF"},
+                {"GIF89a", 6, "GIF"},
+                {"\xFF\xD8\xFF", 3, "JPEG"},
+                {"BM", 2, "BMP"},
+                {"II*\0", 4, "TIFF"},
                 {"MM\0*", 4, "TIFF"}};
   for (const auto& k : kKinds)
     if (bytes.size() >= k.length && std::memcmp(bytes.data(), k.signature, k.length) == 0)

@@ -31,6 +31,12 @@ struct Com {
   T* operator->() const { return p; }
 };
 
+std::string ErrorCode(HRESULT hr) {
+  char text[32];
+  std::snprintf(text, sizeof text, "error 0x%08lX", static_cast<unsigned long>(hr));
+  return text;
+}
+
 std::string HresultReason(const char* what, HRESULT hr) {
   char text[96];
   if (hr == WINCODEC_ERR_BADHEADER || hr == WINCODEC_ERR_BADIMAGE ||
@@ -44,8 +50,7 @@ std::string HresultReason(const char* what, HRESULT hr) {
   } else if (hr == E_OUTOFMEMORY) {
     std::snprintf(text, sizeof text, "out of memory");
   } else {
-    std::snprintf(text, sizeof text, "cannot read the %s (error 0x%08lX)", what,
-                  static_cast<unsigned long>(hr));
+    return std::string("cannot read the ") + what + " (" + ErrorCode(hr) + ")";
   }
   return text;
 }
@@ -57,14 +62,14 @@ IWICImagingFactory* Factory(std::string* error) {
   if (factory != nullptr) return factory;
   const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (FAILED(init) && init != RPC_E_CHANGED_MODE) {
-    *error = HresultReason("image", init);
+    *error = "cannot start COM (" + ErrorCode(init) + ")";
     return nullptr;
   }
   const HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IWICImagingFactory, reinterpret_cast<void**>(&factory));
   if (FAILED(hr)) {
     factory = nullptr;
-    *error = HresultReason("Windows Imaging Component", hr);
+    *error = "the Windows Imaging Component is not available (" + ErrorCode(hr) + ")";
     return nullptr;
   }
   return factory;
@@ -229,8 +234,8 @@ int Decode(const std::vector<uint8_t>& bytes, Image* image, std::string* error) 
   }
   Com<IWICBitmapDecoder> decoder;
   GUID container{};
-  HRESULT hr = factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnDemand,
-                                                &decoder);
+  HRESULT hr =
+      factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnDemand, &decoder);
   if (SUCCEEDED(hr)) hr = decoder->GetContainerFormat(&container);
   if (FAILED(hr)) {
     *error = HresultReason(what, hr);
@@ -278,8 +283,8 @@ int WritePalettePng(uint32_t width, uint32_t height, const uint8_t* rows, size_t
   WICColor colours[4];
   for (int k = 0; k < 4; ++k) {
     const WICColor alpha = (k == 0 && transparent_zero) ? 0 : 0xFF;
-    colours[k] = alpha << 24 | WICColor{palette_rgb[k][0]} << 16 | WICColor{palette_rgb[k][1]} << 8 |
-                 palette_rgb[k][2];
+    colours[k] = alpha << 24 | WICColor{palette_rgb[k][0]} << 16 |
+                 WICColor{palette_rgb[k][1]} << 8 | palette_rgb[k][2];
   }
   Com<IStream> stream;
   stream.p = SHCreateMemStream(nullptr, 0);
@@ -295,7 +300,8 @@ int WritePalettePng(uint32_t width, uint32_t height, const uint8_t* rows, size_t
   if (SUCCEEDED(hr)) hr = frame->Initialize(options.p);
   if (SUCCEEDED(hr)) hr = frame->SetSize(width, height);
   if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
-  if (SUCCEEDED(hr) && format != GUID_WICPixelFormat8bppIndexed) hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+  if (SUCCEEDED(hr) && format != GUID_WICPixelFormat8bppIndexed)
+    hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
   if (SUCCEEDED(hr)) hr = factory->CreatePalette(&palette);
   if (SUCCEEDED(hr)) hr = palette->InitializeCustom(colours, 4);
   if (SUCCEEDED(hr)) hr = frame->SetPalette(palette.p);
@@ -318,10 +324,7 @@ int WritePalettePng(uint32_t width, uint32_t height, const uint8_t* rows, size_t
   if (SUCCEEDED(hr) && got != out->size()) hr = E_FAIL;
   if (FAILED(hr)) {
     out->clear();
-    char text[64];
-    std::snprintf(text, sizeof text, "cannot write the PNG (error 0x%08lX)",
-                  static_cast<unsigned long>(hr));
-    *error = text;
+    *error = "cannot write the PNG (" + ErrorCode(hr) + ")";
     return 0;
   }
   return 1;

@@ -18,8 +18,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 int WriteToBytes(GifFileType* gif, const GifByteType* data, int length) {
-  static_cast<Bytes*>(gif->UserData)->insert(static_cast<Bytes*>(gif->UserData)->end(), data,
-                                             data + length);
+  static_cast<Bytes*>(gif->UserData)
+      ->insert(static_cast<Bytes*>(gif->UserData)->end(), data, data + length);
   return length;
 }
 
