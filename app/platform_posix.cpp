@@ -2,12 +2,16 @@
 // Windows directory search does where the chooser can tell: patterns match
 // names without regard to letter case.
 #include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "app/platform.h"
 #include "app/viewer_state.h"
@@ -79,24 +83,101 @@ int PlatformLookUp(const char* path, uint32_t* attributes) {
   return found;
 }
 
-void PlatformListDirectory(const char* pattern, DirectoryVisitor visit, void* context) {
+// The chooser lists a folder once per pattern ("*.vld", then "*.tft"). The
+// stand-in reads the folder from the system once and serves each pattern from
+// that copy, so a large folder costs one pass, as `ls -f` does. A pattern
+// asked for again, another folder or a change to the folder means a fresh
+// read. Entry types come from the listing itself: no stat per file.
+struct FolderCopy {
+  dev_t device = 0;
+  ino_t inode = 0;
+  timespec modified = {};
+  std::string names;           // each entry's name, zero-terminated, in listing order
+  std::vector<uint8_t> types;  // each entry's d_type (DT_UNKNOWN where not given)
+  std::vector<std::string> patterns_served;
+  char path[4096] = {};        // the folder's full path, for PlatformFullPath
+  int path_known = 0;
+};
+static FolderCopy s_folder;
+static int s_listing = 0;  // PlatformListDirectory is calling a visitor
+
+static int ReadFolder(const struct stat& folder) {
   DIR* listing = opendir(".");
-  if (listing == nullptr) return;
+  if (listing == nullptr) return 0;
+  s_folder.names.clear();
+  s_folder.types.clear();
+  s_folder.patterns_served.clear();
   while (struct dirent* entry = readdir(listing)) {
-    if (!MatchesPattern(pattern, entry->d_name)) continue;
-    int exists = 0;
-    uint32_t attributes = AttributesOf(entry->d_name, &exists);
-    if (!exists) continue;
-    if (!visit(entry->d_name, attributes, context)) break;
+    s_folder.names.append(entry->d_name, std::strlen(entry->d_name) + 1);
+#ifdef _DIRENT_HAVE_D_TYPE
+    s_folder.types.push_back(entry->d_type);
+#else
+    s_folder.types.push_back(DT_UNKNOWN);
+#endif
   }
   closedir(listing);
+  s_folder.device = folder.st_dev;
+  s_folder.inode = folder.st_ino;
+  s_folder.modified = folder.st_mtim;
+  s_folder.path_known = getcwd(s_folder.path, sizeof(s_folder.path)) != nullptr;
+  return 1;
 }
 
+static int FolderCopyServes(const struct stat& folder, const char* pattern) {
+  if (s_folder.device != folder.st_dev || s_folder.inode != folder.st_ino ||
+      s_folder.modified.tv_sec != folder.st_mtim.tv_sec ||
+      s_folder.modified.tv_nsec != folder.st_mtim.tv_nsec)
+    return 0;
+  for (const std::string& served : s_folder.patterns_served)
+    if (served == pattern) return 0;
+  return 1;
+}
+
+void PlatformListDirectory(const char* pattern, DirectoryVisitor visit, void* context) {
+  struct stat folder;
+  if (stat(".", &folder) != 0) return;
+  if (!FolderCopyServes(folder, pattern) && !ReadFolder(folder)) return;
+  s_folder.patterns_served.push_back(pattern);
+  s_listing = 1;
+  const char* name = s_folder.names.data();
+  for (uint8_t type : s_folder.types) {
+    if (MatchesPattern(pattern, name)) {
+      int exists = 1;
+      uint32_t attributes = type == DT_DIR ? kAttrDirectory : kAttrArchive;
+      if (type == DT_UNKNOWN || type == DT_LNK) attributes = AttributesOf(name, &exists);
+      if (exists && !visit(name, attributes, context)) break;
+    }
+    name += std::strlen(name) + 1;
+  }
+  s_listing = 0;
+}
+
+// Windows keeps the working directory within MAX_PATH; Linux does not. A
+// working directory too long for the chooser's buffer is kept open and named
+// by its /proc/self/fd link, which leads back to it even where /proc is not
+// mounted, since PlatformSetCurrentDirectory knows the name.
+static int s_saved_directory = -1;
+static char s_saved_directory_name[32];
+
 int PlatformGetCurrentDirectory(char* buffer) {
-  return getcwd(buffer, kPathSize) != nullptr;
+  char directory[4096];
+  if (getcwd(directory, sizeof(directory)) != nullptr &&
+      std::strlen(directory) < static_cast<size_t>(kPathSize)) {
+    std::memcpy(buffer, directory, std::strlen(directory) + 1);
+    return 1;
+  }
+  if (s_saved_directory >= 0) close(s_saved_directory);
+  s_saved_directory = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (s_saved_directory < 0) return 0;
+  std::snprintf(s_saved_directory_name, sizeof(s_saved_directory_name), "/proc/self/fd/%d",
+                s_saved_directory);
+  std::memcpy(buffer, s_saved_directory_name, std::strlen(s_saved_directory_name) + 1);
+  return 1;
 }
 
 int PlatformSetCurrentDirectory(const char* path) {
+  if (s_saved_directory >= 0 && std::strcmp(path, s_saved_directory_name) == 0)
+    return fchdir(s_saved_directory) == 0;
   return path[0] != 0 && chdir(path) == 0;
 }
 
@@ -107,6 +188,7 @@ int PlatformFullPath(const char* name, char* buffer) {
     std::memcpy(buffer, name, length + 1);
     return 1;
   }
+  if (s_listing && s_folder.path_known) return JoinPath(s_folder.path, name, buffer, kPathSize);
   char directory[4096];
   if (getcwd(directory, sizeof(directory)) == nullptr) return 0;
   return JoinPath(directory, name, buffer, kPathSize);
