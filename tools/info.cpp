@@ -18,8 +18,11 @@ namespace {
 const char kInfoUsage[] =
     "usage: vldtool info [--json] FILE...\n"
     "Describes picture files: comment, anchor, size, palette, row kinds and\n"
-    "whether see-through can be offered. Exit status 1 if any file is rejected.\n";
+    "whether see-through can be offered. Exit status 1 if any file is rejected.\n"
+    "FILE '-' is standard input. With --json, names and comments that are not\n"
+    "valid text also come as hex bytes (file_bytes, comment_bytes).\n";
 
+// `text` must be UTF-8; control characters are escaped.
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
@@ -43,20 +46,25 @@ struct FileReport {
   PictureHeader header;
   PictureRows rows;
   std::string comment_utf8;  // the whole comment, not only the 127 bytes the viewer keeps
+  std::string comment_bytes;  // in hex, for JSON, when the comment is not valid code page 932
 };
 
-void Describe(const char* path, FileReport* report) {
+void Describe(const char* path, bool json, FileReport* report) {
   report->path = path;
   std::vector<uint8_t> data;
   std::string error;
-  if (!ReadWholeFile(path, &data, &error)) {
-    report->error = "cannot read: " + error;
+  // The viewer's own limit, so every file it refuses for size is "too large".
+  const ReadResult read = ReadInputFile(path, kMaxPictureFileBytes, false, &data, &error);
+  if (read != kReadOk) {
+    report->error = read == kReadTooLarge ? error : "cannot read: " + error;
     return;
   }
   PictureStatus status = ParsePictureHeader(data.data(), data.size(), &report->header);
-  if (report->header.comment_found)
-    Cp932ToUtf8(reinterpret_cast<const char*>(data.data()) + 4, report->header.comment_length,
-                &report->comment_utf8);
+  if (report->header.comment_found) {
+    const char* comment = reinterpret_cast<const char*>(data.data()) + 4;
+    if (!Cp932ToUtf8(comment, report->header.comment_length, !json, &report->comment_utf8))
+      report->comment_bytes = HexBytes(comment, report->header.comment_length);
+  }
   if (status == kPictureOk) {
     status = DecodePictureRows(data.data(), data.size(), report->header, &report->rows);
     std::free(report->rows.index_buffer);
@@ -94,19 +102,32 @@ void PrintText(const FileReport& r) {
                 unsigned{h.palette[0]});
 }
 
+// The comment and its length, and its bytes when they are not valid text.
+void PrintJsonComment(const FileReport& r) {
+  std::printf("\"comment\": %s, \"comment_length\": %u", JsonString(r.comment_utf8).c_str(),
+              static_cast<unsigned>(r.header.comment_length));
+  if (!r.comment_bytes.empty()) std::printf(", \"comment_bytes\": \"%s\"", r.comment_bytes.c_str());
+}
+
 void PrintJson(const FileReport& r, bool last) {
   const PictureHeader& h = r.header;
-  std::printf("  {\"file\": %s, ", JsonString(r.path).c_str());
+  std::string name;
+  const bool name_is_text = ValidUtf8(r.path, &name);
+  std::printf("  {\"file\": %s, ", JsonString(name).c_str());
+  if (!name_is_text)
+    std::printf("\"file_bytes\": \"%s\", ", HexBytes(r.path.data(), r.path.size()).c_str());
   if (!r.error.empty()) {
     std::printf("\"ok\": false, \"error\": %s", JsonString(r.error).c_str());
-    if (h.comment_found)
-      std::printf(", \"comment\": %s, \"comment_length\": %u", JsonString(r.comment_utf8).c_str(),
-                  static_cast<unsigned>(h.comment_length));
+    if (h.comment_found) {
+      std::printf(", ");
+      PrintJsonComment(r);
+    }
     std::printf("}%s\n", last ? "" : ",");
     return;
   }
-  std::printf("\"ok\": true, \"comment\": %s, \"comment_length\": %u, ",
-              JsonString(r.comment_utf8).c_str(), static_cast<unsigned>(h.comment_length));
+  std::printf("\"ok\": true, ");
+  PrintJsonComment(r);
+  std::printf(", ");
   std::printf("\"anchor\": [%u, %u], \"width\": %u, \"height\": %u, \"stride\": %u, ",
               unsigned{h.anchor_x}, unsigned{h.anchor_y}, unsigned{h.width}, unsigned{h.height},
               static_cast<unsigned>(h.stride));
@@ -158,7 +179,7 @@ int RunInfo(int argc, char** argv) {
   if (json) std::printf("[\n");
   for (size_t i = 0; i < files.size(); ++i) {
     FileReport report;
-    Describe(files[i], &report);
+    Describe(files[i], json, &report);
     if (!report.error.empty()) {
       std::fflush(stdout);
       std::fprintf(stderr, "vldtool: info: %s: %s\n", files[i], report.error.c_str());
