@@ -34,16 +34,33 @@ std::string FolderPrefix(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
-int WriteStandardOutput(const std::vector<uint8_t>& data, std::string* error) {
+int WriteAll(int fd, const std::vector<uint8_t>& data, std::string* error) {
+  size_t done = 0;
+  while (done < data.size()) {
 #ifdef _WIN32
-  std::fflush(stdout);
+    const int wrote = _write(fd, data.data() + done,
+                             static_cast<unsigned>(std::min<size_t>(data.size() - done, 1u << 30)));
+#else
+    const ssize_t wrote = write(fd, data.data() + done, data.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+#endif
+    if (wrote <= 0) {
+      *error = std::strerror(wrote < 0 ? errno : EIO);
+      return 0;
+    }
+    done += static_cast<size_t>(wrote);
+  }
+  return 1;
+}
+
+// Written past stdio, so a failure is reported here once and not again when
+// the command's buffered output is flushed at the end.
+int WriteStandardOutput(const std::vector<uint8_t>& data, std::string* error) {
+  if (!FlushStandardOutput(error)) return 0;
+#ifdef _WIN32
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  if (!data.empty() && std::fwrite(data.data(), 1, data.size(), stdout) != data.size()) {
-    *error = std::strerror(errno);
-    return 0;
-  }
-  return FlushStandardOutput(error);
+  return WriteAll(1, data, error);
 }
 
 #ifdef _WIN32
@@ -165,20 +182,6 @@ int ResolveLinks(const char* path, std::string* target, std::string* error) {
     const std::string next(link, static_cast<size_t>(length));
     *target = next[0] == '/' ? next : FolderPrefix(*target) + next;
   }
-}
-
-int WriteAll(int fd, const std::vector<uint8_t>& data, std::string* error) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t wrote = write(fd, data.data() + done, data.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) {
-      *error = std::strerror(wrote < 0 ? errno : EIO);
-      return 0;
-    }
-    done += static_cast<size_t>(wrote);
-  }
-  return 1;
 }
 
 mode_t NewFileMode() {
