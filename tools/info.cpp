@@ -112,7 +112,7 @@ void PrintJsonComment(const FileReport& r) {
 void PrintJson(const FileReport& r, bool last) {
   const PictureHeader& h = r.header;
   std::string name;
-  const bool name_is_text = ValidUtf8(r.path, &name);
+  const bool name_is_text = NameToUtf8(r.path, &name);
   std::printf("  {\"file\": %s, ", JsonString(name).c_str());
   if (!name_is_text)
     std::printf("\"file_bytes\": \"%s\", ", HexBytes(r.path.data(), r.path.size()).c_str());

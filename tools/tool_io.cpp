@@ -552,6 +552,25 @@ int ValidUtf8(const std::string& text, std::string* out) {
   return valid;
 }
 
+int NameToUtf8(const std::string& name, std::string* out) {
+#ifdef _WIN32
+  // Names come in the system's ANSI code page.
+  const int wide_length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(),
+                                              static_cast<int>(name.size()), nullptr, 0);
+  if (!name.empty() && wide_length > 0) {
+    std::wstring wide(static_cast<size_t>(wide_length), L'\0');
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), static_cast<int>(name.size()),
+                        &wide[0], wide_length);
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
+    out->assign(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, &(*out)[0], length, nullptr, nullptr);
+    return 1;
+  }
+#endif
+  return ValidUtf8(name, out);
+}
+
 std::string HexBytes(const char* bytes, size_t length) {
   static const char kDigits[] = "0123456789abcdef";
   std::string hex;

@@ -58,5 +58,9 @@ int Utf8ToCp932(const std::string& text, std::string* out, std::string* bad_char
 // U+FFFD; returns 0 when any was.
 int ValidUtf8(const std::string& text, std::string* out);
 
+// A file name as UTF-8: on Windows from the ANSI code page, elsewhere as
+// ValidUtf8 makes it; returns 0 when bytes had to be replaced.
+int NameToUtf8(const std::string& name, std::string* out);
+
 // Bytes as lowercase hex digits, two per byte.
 std::string HexBytes(const char* bytes, size_t length);
