@@ -251,10 +251,10 @@ std::string CodePointName(const std::string& character) {
 }
 
 // The comment as the file stores it; 0 (reported) when it cannot be stored.
-int StoreComment(const char* comment_utf8, std::string* comment) {
+int StoreComment(const std::string& comment_utf8, std::string* comment) {
   std::string bad;
   std::string reason;
-  if (std::strchr(comment_utf8, 0x1A) != nullptr) {
+  if (comment_utf8.find('\x1A') != std::string::npos) {
     reason = "holds the byte 0x1A, which ends a comment in the file";
   } else if (!Utf8ToCp932(comment_utf8, comment, &bad)) {
     reason = bad.empty() ? "is not UTF-8 text"
@@ -353,6 +353,6 @@ int RunEncode(int argc, char** argv) {
       return UsageError("encode", std::string("unknown option '") + argv[i] + "'");
     }
   }
-  if (!StoreComment(comment_utf8, &options.comment)) return 1;
+  if (!StoreComment(ArgumentText(comment_utf8), &options.comment)) return 1;
   return ConvertAll("encode", targets, ".vld", EncodeOne, &options);
 }

@@ -67,8 +67,13 @@ int WriteStandardOutput(const std::vector<uint8_t>& data, std::string* error) {
 
 std::string SystemMessage(DWORD code) {
   char text[256];
+  // In English, as vldtool's own messages are, where the system has it.
   DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, 0, text, sizeof text, nullptr);
+                                code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text,
+                                sizeof text, nullptr);
+  if (length == 0)
+    length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                            code, 0, text, sizeof text, nullptr);
   while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
                         text[length - 1] == '.' || text[length - 1] == ' '))
     --length;
@@ -570,6 +575,63 @@ int NameToUtf8(const std::string& name, std::string* out) {
 #endif
   return ValidUtf8(name, out);
 }
+
+#ifdef _WIN32
+
+namespace {
+
+struct TypedArgument {
+  const char* argument;
+  std::string utf8;
+};
+std::vector<TypedArgument> s_typed_arguments;
+
+std::string WideToUtf8(const wchar_t* wide) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return std::string();
+  std::string text(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], length, nullptr, nullptr);
+  text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+void RememberArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return;
+  // The two parsers agree but for odd quoting; then the ANSI text is used.
+  if (count == argc)
+    for (int i = 0; i < argc; ++i) s_typed_arguments.push_back({argv[i], WideToUtf8(wide[i])});
+  LocalFree(wide);
+}
+
+std::string ArgumentText(const char* argument) {
+  // The argument may be the value part of "--option=VALUE"; the ASCII name
+  // before it is as long in both forms.
+  for (const TypedArgument& typed : s_typed_arguments) {
+    const size_t length = std::strlen(typed.argument);
+    if (argument < typed.argument || argument > typed.argument + length) continue;
+    const size_t offset = static_cast<size_t>(argument - typed.argument);
+    bool ascii = offset <= typed.utf8.size();
+    for (size_t i = 0; i < offset && ascii; ++i) ascii = static_cast<uint8_t>(typed.argument[i]) < 0x80;
+    if (ascii) return typed.utf8.substr(offset);
+  }
+  std::string text;
+  NameToUtf8(argument, &text);
+  return text;
+}
+
+#else
+
+void RememberArguments(int, char**) {}
+
+std::string ArgumentText(const char* argument) {
+  return argument;
+}
+
+#endif
 
 std::string HexBytes(const char* bytes, size_t length) {
   static const char kDigits[] = "0123456789abcdef";

@@ -58,6 +58,14 @@ int Utf8ToCp932(const std::string& text, std::string* out, std::string* bad_char
 // U+FFFD; returns 0 when any was.
 int ValidUtf8(const std::string& text, std::string* out);
 
+// Windows hands main its arguments in the ANSI code page, already mapped to
+// look-alikes where that code page lacks a character ("¥" becomes "\\").
+// RememberArguments keeps main's arguments as they were typed, so that
+// ArgumentText gives an argument's UTF-8 text; elsewhere arguments are used
+// as they come.
+void RememberArguments(int argc, char** argv);
+std::string ArgumentText(const char* argument);
+
 // A file name as UTF-8: on Windows from the ANSI code page, elsewhere as
 // ValidUtf8 makes it; returns 0 when bytes had to be replaced.
 int NameToUtf8(const std::string& name, std::string* out);

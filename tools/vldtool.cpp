@@ -76,6 +76,7 @@ int Print(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  RememberArguments(argc, argv);
   if (argc < 2) {
     std::fputs(kUsage, stderr);
     return 2;
