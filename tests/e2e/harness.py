@@ -176,7 +176,9 @@ class Run:
 
 
 class Session:
-    def __init__(self, build_dir, width, height, depth=24):
+    def __init__(self, build_dir, width, height, depth=24, fresh_prefix=False):
+        """fresh_prefix: a Wine prefix of the session's own, made at the start
+        and removed at the end, as on a machine that never ran the viewer."""
         self.build_dir = os.path.abspath(build_dir)
         build_dir = self.build_dir
         self.width = width
@@ -185,8 +187,11 @@ class Session:
         self.bin = os.path.join(build_dir, "bin")
         self.viewer = os.path.join(self.bin, "velinde.exe")
         self.probe_exe = os.path.join(self.bin, "vld_probe.exe")
-        self.prefix = os.path.join(build_dir, "tests", "e2e", "wine-prefix")
         self.work = tempfile.mkdtemp(prefix="vld-e2e-")
+        if fresh_prefix:
+            self.prefix = os.path.join(self.work, "wine-prefix")
+        else:
+            self.prefix = os.path.join(build_dir, "tests", "e2e", "wine-prefix")
         self.pids = []
         self.display = None
         self.count = 0

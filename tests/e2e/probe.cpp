@@ -8,6 +8,7 @@
 //   probe find RESULT CLASS
 //   probe firstpaint RESULT X Y RGBHEX PROGRAM [ARGUMENTS...]
 //   probe window RGBHEX
+//   probe resources RESULT PROGRAM
 //
 // Results are lines of text appended to RESULT; nothing goes to the console,
 // since programs started inside a Wine desktop have none to speak of.
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -199,6 +201,74 @@ int EmptyWindow(const char* colour_text) {
   return 0;
 }
 
+std::string Utf8(const wchar_t* text) {
+  char buffer[1024] = {};
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
+  return buffer;
+}
+
+// What Windows reads from a program file: its version information through
+// the version API (the fixed part, the translations and each translation's
+// strings), its icon, and the manifest the loader applies.
+int Resources(const char* program) {
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeA(program, &ignored);
+  std::vector<char> data(size);
+  if (size == 0 || !GetFileVersionInfoA(program, 0, size, data.data())) {
+    Report("noversion error=%lu\n", GetLastError());
+  } else {
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length) &&
+        length >= sizeof *fixed) {
+      Report("fixed file=%lu.%lu.%lu.%lu product=%lu.%lu.%lu.%lu type=%lu\n",
+             HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+             HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS),
+             HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS),
+             HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS),
+             fixed->dwFileType);
+    }
+    WORD* translations = nullptr;
+    if (!VerQueryValueA(data.data(), "\\VarFileInfo\\Translation",
+                        reinterpret_cast<void**>(&translations), &length)) {
+      length = 0;
+    }
+    static const wchar_t* const kNames[] = {L"CompanyName",    L"FileDescription",
+                                            L"FileVersion",    L"InternalName",
+                                            L"LegalCopyright", L"OriginalFilename",
+                                            L"ProductName",    L"ProductVersion"};
+    for (UINT i = 0; i + 1 < length / sizeof(WORD); i += 2) {
+      Report("translation %04x %u\n", translations[i], translations[i + 1]);
+      for (const wchar_t* name : kNames) {
+        wchar_t path[128];
+        swprintf(path, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translations[i],
+                 translations[i + 1], name);
+        wchar_t* value = nullptr;
+        UINT count = 0;
+        if (VerQueryValueW(data.data(), path, reinterpret_cast<void**>(&value), &count)) {
+          Report("string %04x %s=%s\n", translations[i], Utf8(name).c_str(), Utf8(value).c_str());
+        }
+      }
+    }
+  }
+  HMODULE module = LoadLibraryExA(program, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) {
+    Report("noload error=%lu\n", GetLastError());
+    return 1;
+  }
+  if (FindResourceA(module, MAKEINTRESOURCEA(103), RT_GROUP_ICON) != nullptr) Report("icon 103\n");
+  HRSRC manifest = FindResourceA(module, MAKEINTRESOURCEA(1), RT_MANIFEST);
+  const char* text = manifest ? static_cast<const char*>(LockResource(LoadResource(module, manifest)))
+                              : nullptr;
+  if (text != nullptr) {
+    DWORD bytes = SizeofResource(module, manifest);
+    Report("manifest bytes=%lu\n%.*s\n", static_cast<unsigned long>(bytes),
+           static_cast<int>(bytes), text);
+  }
+  FreeLibrary(module);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -211,6 +281,7 @@ int main(int argc, char** argv) {
   if (strcmp(argv[1], "info") == 0) rc = Info();
   if (strcmp(argv[1], "find") == 0 && argc >= 4) rc = Find(argv[3]);
   if (strcmp(argv[1], "firstpaint") == 0) rc = FirstPaint(argc, argv);
+  if (strcmp(argv[1], "resources") == 0 && argc >= 4) rc = Resources(argv[3]);
   fclose(g_result);
   return rc;
 }
