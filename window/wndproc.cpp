@@ -181,6 +181,27 @@ LRESULT OnCommand(HWND window, WPARAM wparam, int* pass_on) {
   return 0;
 }
 
+// The programs are per-monitor DPI aware, so on a screen of another scale
+// Windows draws the frame at that scale and suggests a rectangle scaled to
+// it. The picture is never scaled: the window takes the suggested corner and
+// whatever outer size leaves its client area exactly the picture.
+LRESULT OnDpiChanged(HWND window, LPARAM lparam) {
+  const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+  RECT outer, client;
+  GetWindowRect(window, &outer);
+  const UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+  // Recomputing the frame first makes its thickness at the new scale known.
+  SetWindowPos(window, nullptr, suggested->left, suggested->top, outer.right - outer.left,
+               outer.bottom - outer.top, flags | SWP_FRAMECHANGED);
+  GetWindowRect(window, &outer);
+  GetClientRect(window, &client);
+  SetWindowPos(window, nullptr, 0, 0,
+               g_viewer.picture_width + (outer.right - outer.left) - client.right,
+               g_viewer.picture_height + (outer.bottom - outer.top) - client.bottom,
+               flags | SWP_NOMOVE);
+  return 0;
+}
+
 LRESULT OnPaletteChanged(HWND window, WPARAM wparam, int* pass_on) {
   *pass_on = 1;
   if (g_viewer.palette == nullptr || reinterpret_cast<HWND>(wparam) == window) return 0;
@@ -253,6 +274,8 @@ LRESULT HandleViewerMessage(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       return OnCommand(window, wparam, pass_on);
     case WM_PALETTECHANGED:
       return OnPaletteChanged(window, wparam, pass_on);
+    case WM_DPICHANGED:
+      return OnDpiChanged(window, lparam);
     default:
       *pass_on = 1;
       return 0;

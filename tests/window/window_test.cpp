@@ -287,6 +287,31 @@ TEST_F(ViewerWindowTest, CreationStylesAndSizeFollowTheSwitches) {
   }
 }
 
+// On a screen of another scale Windows redraws the frame at that scale; the
+// window takes the suggested corner but keeps the picture's exact size as its
+// client area. A window made with too thick a frame stands in for the frame
+// that changed.
+TEST_F(ViewerWindowTest, ScaleChangeKeepsTheClientAreaThePicture) {
+  for (int frameless = 0; frameless < 2; ++frameless) {
+    SCOPED_TRACE(frameless);
+    g_viewer.frameless_item = frameless ? kItemChecked : kItemEnabled;
+    ASSERT_EQ(1, CreateViewerWindow(GetSystemMetrics(SM_CXDLGFRAME) + 5, 1));
+    HWND window = g_viewer.main_window;
+    RECT suggested = {200, 150, 200 + 3 * kPictureWidth, 150 + 3 * kPictureHeight};
+    EXPECT_EQ(0, SendMessageA(window, WM_DPICHANGED, MAKEWPARAM(288, 288),
+                              reinterpret_cast<LPARAM>(&suggested)));
+    RECT outer, client;
+    GetWindowRect(window, &outer);
+    GetClientRect(window, &client);
+    EXPECT_EQ(200, outer.left);
+    EXPECT_EQ(150, outer.top);
+    EXPECT_EQ(kPictureWidth, client.right);
+    EXPECT_EQ(kPictureHeight, client.bottom);
+    DestroyWindow(window);
+    PumpFor(5);
+  }
+}
+
 TEST_F(ViewerWindowTest, ShowCommandActivatesOnlyWhenAskedOrForAPalette) {
   struct {
     int32_t activate_mode;
