@@ -50,6 +50,17 @@ int PumpFor(DWORD ms, WPARAM* quit_code = nullptr) {
   return quit;
 }
 
+// The window's outer corner, and a client area of exactly the picture.
+void ExpectCornerAndPictureSize(HWND window, LONG left, LONG top) {
+  RECT outer, client;
+  GetWindowRect(window, &outer);
+  GetClientRect(window, &client);
+  EXPECT_EQ(left, outer.left);
+  EXPECT_EQ(top, outer.top);
+  EXPECT_EQ(kPictureWidth, client.right);
+  EXPECT_EQ(kPictureHeight, client.bottom);
+}
+
 class ViewerWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { ASSERT_EQ(1, RegisterViewerClass(GetModuleHandleA(nullptr))); }
@@ -272,13 +283,7 @@ TEST_F(ViewerWindowTest, CreationStylesAndSizeFollowTheSwitches) {
     EXPECT_EQ(c.style, style & (WS_POPUP | WS_DLGFRAME | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME));
     EXPECT_FALSE(style & WS_VISIBLE);
     EXPECT_EQ(c.ex_style, ex_style & (WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_APPWINDOW));
-    RECT outer, client;
-    GetWindowRect(window, &outer);
-    GetClientRect(window, &client);
-    EXPECT_EQ(40, outer.left);
-    EXPECT_EQ(30, outer.top);
-    EXPECT_EQ(kPictureWidth, client.right);
-    EXPECT_EQ(kPictureHeight, client.bottom);
+    ExpectCornerAndPictureSize(window, 40, 30);
     char title[64] = {};
     GetWindowTextA(window, title, sizeof title);
     EXPECT_STREQ("Velinde for Win", title);
@@ -300,13 +305,7 @@ TEST_F(ViewerWindowTest, ScaleChangeKeepsTheClientAreaThePicture) {
     RECT suggested = {200, 150, 200 + 3 * kPictureWidth, 150 + 3 * kPictureHeight};
     EXPECT_EQ(0, SendMessageA(window, WM_DPICHANGED, MAKEWPARAM(288, 288),
                               reinterpret_cast<LPARAM>(&suggested)));
-    RECT outer, client;
-    GetWindowRect(window, &outer);
-    GetClientRect(window, &client);
-    EXPECT_EQ(200, outer.left);
-    EXPECT_EQ(150, outer.top);
-    EXPECT_EQ(kPictureWidth, client.right);
-    EXPECT_EQ(kPictureHeight, client.bottom);
+    ExpectCornerAndPictureSize(window, 200, 150);
     DestroyWindow(window);
     PumpFor(5);
   }
