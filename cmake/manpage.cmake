@@ -16,11 +16,13 @@ function(run_help out)
 endfunction()
 
 run_help(usage)
-# The commands are the indented words of the "commands:" list.
+# The commands are the indented words of the "commands:" list; a command may
+# have more than one line there.
 string(REGEX REPLACE ".*\ncommands:\n" "" listing "${usage}")
 string(REGEX REPLACE "\n\n.*" "" listing "${listing}")
 string(REGEX MATCHALL "(^|\n)  [a-z]+" commands "${listing}")
 list(TRANSFORM commands STRIP)
+list(REMOVE_DUPLICATES commands)
 if(NOT commands)
   message(FATAL_ERROR "no commands in ${PROGRAM} --help")
 endif()
