@@ -22,8 +22,7 @@ from harness import (Failure, Run, Session, check, grbi_to_rgb, picture_matches,
                      place, windows_path)
 
 FOLDER = "Velinde 配布 テスト"
-EXPECTED_VERSION_STRINGS = ("FileDescription", "FileVersion", "LegalCopyright", "OriginalFilename",
-                            "ProductName", "ProductVersion")
+COPYRIGHT = "Copyright (c) 2026 the Velinde for Win developers"
 
 
 def make_package(options, work):
@@ -69,29 +68,24 @@ def vldtool(session, release, *arguments):
         return code, o.read(), e.read()
 
 
-def check_resources(session, release, program, description_en):
+def check_resources(session, release, program, descriptions):
+    """Version information in Japanese and English, the icon and the manifest,
+    as Windows reads them from the unpacked program."""
     text = session.probe("resources", c_path(session, os.path.join(release, program)))
-    lines = text.splitlines()
     version = os.path.basename(release).split("-")[1]
-    check("fixed file=%s.0 product=%s.0 type=1" % (version, version) in lines,
-          "%s: fixed version info wrong: %s" % (program, lines[:1]))
-    for language in ("0411", "0409"):
-        check("translation %s 1200" % language in lines, "%s: no %s translation" % (program, language))
-        strings = dict(line.split(" ", 2)[2].split("=", 1) for line in lines
-                       if line.startswith("string %s " % language))
-        missing = [s for s in EXPECTED_VERSION_STRINGS if not strings.get(s)]
-        check(not missing, "%s: %s strings missing: %s" % (program, language, missing))
-        check(strings["ProductName"] == "Velinde for Win"
-              and strings["FileVersion"] == strings["ProductVersion"] == version
-              and strings["OriginalFilename"] == program,
-              "%s: %s strings wrong: %s" % (program, language, strings))
-    check(any("FileDescription=" + description_en in line for line in lines),
-          "%s: English description is not %r" % (program, description_en))
-    check("icon 103" in lines, "%s: no icon" % program)
-    check(any(line.startswith("manifest bytes=") for line in lines), "%s: no manifest" % program)
-    for needed in ("Microsoft.Windows.Common-Controls", ">PerMonitorV2", ">true/pm<",
-                   "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"):
-        check(needed in text, "%s: manifest lacks %s" % (program, needed))
+    expected = {"fixed file=%s.0 product=%s.0 type=1" % (version, version), "icon 103"}
+    for language, description in zip(("0411", "0409"), descriptions):
+        expected.add("translation %s 1200" % language)
+        for name, value in (("FileDescription", description), ("FileVersion", version),
+                            ("ProductVersion", version), ("ProductName", "Velinde for Win"),
+                            ("OriginalFilename", program),
+                            ("LegalCopyright", COPYRIGHT)):
+            expected.add("string %s %s=%s" % (language, name, value))
+    missing = expected - set(text.splitlines())
+    check(not missing, "%s: resources lack %s" % (program, sorted(missing)))
+    for needed in ("\nmanifest bytes=", "Microsoft.Windows.Common-Controls", ">PerMonitorV2",
+                   ">true/pm<", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"):
+        check(needed in text, "%s: no manifest with %s" % (program, needed))
 
 
 def check_vldtool(session, release, names):
@@ -134,11 +128,6 @@ def check_vldtool(session, release, names):
                 open(os.path.join(output, stem + ".vld"), "rb") as b:
             check(a.read() == b.read(), "encode %s: not the same file again" % name)
     check(len(pictures) == len(names), "two samples of one size: the screen check needs them apart")
-    # A failure says why and leaves nothing behind.
-    code, _, err = vldtool(session, release, "decode", "samples\\none.vld", "-o", "none.png")
-    check(code != 0 and err.startswith("vldtool: decode: ") and len(err.splitlines()) == 1
-          and not os.path.exists(os.path.join(release, "none.png")),
-          "decode of a missing file: exit %d, %r" % (code, err))
     return pictures
 
 
@@ -180,8 +169,10 @@ def main():
         with Session(options.build, 1024, 768, fresh_prefix=True) as session:
             package = make_package(options, os.path.join(session.work, "package"))
             release = unpack(package, samples, os.path.join(session.prefix, "drive_c", FOLDER))
-            check_resources(session, release, "velinde.exe", "Velinde for Win picture viewer")
-            check_resources(session, release, "vldtool.exe", "Velinde for Win picture file tool")
+            check_resources(session, release, "velinde.exe",
+                            ("Velinde for Win 画像ビューア", "Velinde for Win picture viewer"))
+            check_resources(session, release, "vldtool.exe",
+                            ("Velinde for Win 画像ファイルツール", "Velinde for Win picture file tool"))
             pictures = check_vldtool(session, release, samples)
             shown = check_viewer(session, release, pictures)
     except (Failure, subprocess.SubprocessError) as failure:
