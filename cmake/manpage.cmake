@@ -1,7 +1,7 @@
 # vldtool's manual page, made with help2man from the built program's own help:
 # the description from `vldtool --help`, and a COMMANDS section from each
-# command's --help.
-#   cmake -DHELP2MAN=... -DPROGRAM=... -DVERSION=... -DOUTPUT=FILE -P manpage.cmake
+# command's --help; the version line from `vldtool --version`.
+#   cmake -DHELP2MAN=... -DPROGRAM=... -DOUTPUT=FILE -P manpage.cmake
 # With -DCHECK=FILE instead, checks that the page FILE names every command and
 # every option the program's help names.
 
@@ -66,7 +66,7 @@ get_filename_component(directory ${OUTPUT} DIRECTORY)
 file(MAKE_DIRECTORY ${directory})
 file(WRITE ${OUTPUT}.include "${include}")
 execute_process(
-    COMMAND ${HELP2MAN} --no-info --version-string=${VERSION}
+    COMMAND ${HELP2MAN} --no-info
             "--name=inspect, convert and make Velinde for Win picture files"
             --include=${OUTPUT}.include --output=${OUTPUT} ${PROGRAM}
     RESULT_VARIABLE rc)

@@ -43,7 +43,7 @@ else()
   add_custom_command(
       OUTPUT ${manpage}
       COMMAND ${CMAKE_COMMAND} -DHELP2MAN=${HELP2MAN} -DPROGRAM=$<TARGET_FILE:vldtool>
-              -DVERSION=${PROJECT_VERSION} -DOUTPUT=${manpage}
+              -DOUTPUT=${manpage}
               -P ${PROJECT_SOURCE_DIR}/cmake/manpage.cmake
       DEPENDS vldtool ${PROJECT_SOURCE_DIR}/cmake/manpage.cmake
       COMMENT "Writing the manual page vldtool.1")
