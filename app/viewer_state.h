@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "app/comment_size.h"
+
 #ifdef _WIN32
 #include <windows.h>
 using InstanceHandle = HINSTANCE;
@@ -26,7 +28,6 @@ constexpr uint32_t kItemEnabled = 0;
 constexpr uint32_t kItemGrayed = 1;
 constexpr uint32_t kItemChecked = 8;
 
-constexpr int kCommentSize = 128;  // 127 bytes of text and the terminating zero
 constexpr int kPathSize = 260;     // MAX_PATH
 
 struct ViewerState {

@@ -34,12 +34,11 @@ int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out) {
   const uint32_t width = source.width;
   const uint32_t height = source.height;
   if (width == 0 || height == 0) return 0;
-  const size_t stride = (width + 11) & ~uint32_t{3};
-  const uint32_t groups = (width + 7) / 8;
-  const uint32_t selector_bytes = (groups + 3) / 4;
-  const uint64_t buffer_bytes = (uint64_t{height} + 4) * stride;
+  const size_t stride = PictureStride(width);
+  const uint32_t groups = PictureGroups(width);
+  const uint32_t selector_bytes = PictureSelectorBytes(width);
   // A file the decoder would refuse is not worth writing.
-  if (buffer_bytes > kMaxIndexBufferBytes) return 0;
+  if (PictureBufferBytes(width, height) > kMaxIndexBufferBytes) return 0;
   if (source.comment_length > 0) {
     if (source.comment == nullptr) return 0;
     if (std::memchr(source.comment, 0x1A, source.comment_length) != nullptr) return 0;
@@ -60,21 +59,27 @@ int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out) {
   PutBigEndian16(&file, static_cast<uint16_t>(height));
   for (int k = 0; k < 4; ++k) PutBigEndian16(&file, source.palette[k]);
 
-  // The decoder's buffer as it will be, lead-in rows and spare columns
-  // included. Every row is made to equal its literal coding in full (spare
-  // pixels 0), so a repeat or a copy is taken only where the whole stride row,
-  // or all 8 bytes of a group, equal their source in that buffer.
-  std::vector<uint8_t> buffer(static_cast<size_t>(buffer_bytes), 0);
+  // The last five rows of the decoder's buffer as it will be, spare columns
+  // included: copies reach at most four rows up, so a ring of five is all
+  // the decoder's state the encoder needs. Every row is made to equal its
+  // literal coding in full (spare pixels 0), so a repeat or a copy is taken
+  // only where the whole stride row, or all 8 bytes of a group, equal their
+  // source in that buffer. The lead-in rows start as zeros.
+  constexpr uint32_t kRing = 5;
+  std::vector<uint8_t> ring(kRing * stride, 0);
+  auto buffer_row = [&](uint32_t buffer_index) { return ring.data() + (buffer_index % kRing) * stride; };
   std::vector<uint8_t> selectors(selector_bytes);
   std::vector<uint8_t> block_words;
   block_words.reserve(2 * size_t{groups});
-  const size_t back[4] = {0, stride, 8, 4 * stride};
 
   for (uint32_t row = 0; row < height; ++row) {
-    uint8_t* wanted = buffer.data() + (size_t{4} + row) * stride;
+    uint8_t* wanted = buffer_row(row + 4);
+    const uint8_t* above = buffer_row(row + 3);
+    const uint8_t* four_above = buffer_row(row);
     std::memcpy(wanted, source.indices + size_t{row} * width, width);
+    std::memset(wanted + width, 0, stride - width);
 
-    if (std::memcmp(wanted - stride, wanted, stride) == 0) {
+    if (std::memcmp(above, wanted, stride) == 0) {
       file.push_back(0xC0);
       continue;
     }
@@ -82,10 +87,14 @@ int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out) {
     std::fill(selectors.begin(), selectors.end(), 0);
     block_words.clear();
     for (uint32_t g = 0; g < groups; ++g) {
-      const uint8_t* group = wanted + 8 * size_t{g};
+      const size_t at = 8 * size_t{g};
+      const uint8_t* group = wanted + at;
+      // Left of group 0 is the tail of the buffer row above.
+      const uint8_t* sources[4] = {nullptr, above + at, g > 0 ? group - 8 : above + stride - 8,
+                                   four_above + at};
       unsigned chosen = 0;
       for (unsigned selector = 1; selector <= 3 && chosen == 0; ++selector)
-        if (std::memcmp(group - back[selector], group, 8) == 0) chosen = selector;
+        if (std::memcmp(sources[selector], group, 8) == 0) chosen = selector;
       if (chosen != 0) {
         selectors[g >> 2] |= static_cast<uint8_t>(chosen << (6 - 2 * (g & 3)));
       } else {
