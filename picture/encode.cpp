@@ -29,7 +29,7 @@ void PackGroup(const uint8_t* pixels, uint8_t word[2]) {
 
 }  // namespace
 
-int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out) {
+int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out, EncodeCounts* counts) {
   if (out == nullptr || source.indices == nullptr) return 0;
   const uint32_t width = source.width;
   const uint32_t height = source.height;
@@ -72,6 +72,7 @@ int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out) {
   std::vector<uint8_t> block_words;
   block_words.reserve(2 * size_t{groups});
 
+  EncodeCounts made;
   for (uint32_t row = 0; row < height; ++row) {
     uint8_t* wanted = buffer_row(row + 4);
     const uint8_t* above = buffer_row(row + 3);
@@ -81,6 +82,7 @@ int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out) {
 
     if (std::memcmp(above, wanted, stride) == 0) {
       file.push_back(0xC0);
+      ++made.repeat_rows;
       continue;
     }
 
@@ -112,9 +114,11 @@ int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out) {
       file.push_back(0x80);
       file.insert(file.end(), selectors.begin(), selectors.end());
       file.insert(file.end(), block_words.begin(), block_words.end());
+      ++made.block_rows;
       continue;
     }
     file.push_back(0x00);
+    ++made.literal_rows;
     for (uint32_t g = 0; g < groups; ++g) {
       uint8_t word[2];
       PackGroup(wanted + 8 * size_t{g}, word);
@@ -124,5 +128,6 @@ int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out) {
   }
 
   out->swap(file);
+  if (counts != nullptr) *counts = made;
   return 1;
 }

@@ -16,6 +16,14 @@ struct EncodeSource {
   size_t comment_length = 0;
 };
 
-// Returns 1 with the whole file in *out, or 0 when the source cannot be
-// written (zero size, a comment holding 0x1A, an index above 3).
-int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out);
+struct EncodeCounts {
+  uint32_t literal_rows = 0;
+  uint32_t repeat_rows = 0;
+  uint32_t block_rows = 0;
+};
+
+// Returns 1 with the whole file in *out (and, when `counts` is given, how
+// many rows of each kind it holds), or 0 when the source cannot be written
+// (zero size, a comment holding 0x1A, an index above 3).
+int EncodePicture(const EncodeSource& source, std::vector<uint8_t>* out,
+                  EncodeCounts* counts = nullptr);

@@ -19,6 +19,7 @@
 #include "tools/commands.h"
 #include "tools/tool_io.h"
 #include "tools/image_io.h"
+#include "tools/png_text.h"
 #include "tools/quantize.h"
 
 namespace {
@@ -26,7 +27,8 @@ namespace {
 const char kDecodeUsage[] =
     "usage: vldtool decode FILE -o OUT.png [--transparent]\n"
     "       vldtool decode FILE... -d DIR [--transparent]\n"
-    "Writes each picture as an 8-bit palette PNG with its four colours;\n"
+    "Writes each picture as an 8-bit palette PNG with its four colours, and its\n"
+    "comment, anchor and palette words as text, so encode gives it back;\n"
     "--transparent makes colour index 0 see-through.\n"
     "  -o, --output=OUT     the PNG to write ('-' for standard output)\n"
     "  -d, --directory=DIR  write DIR/NAME.png for each FILE, going on past failures\n"
@@ -34,14 +36,16 @@ const char kDecodeUsage[] =
 
 const char kEncodeUsage[] =
     "usage: vldtool encode IN.png -o OUT.vld [--anchor X,Y] [--comment TEXT]\n"
-    "                     [--palette W0,W1,W2,W3]\n"
+    "                     [--palette C0,C1,C2,C3] [--dither none|floyd-steinberg|ordered]\n"
     "       vldtool encode IN.png... -d DIR [options]\n"
     "A palette PNG whose pixels use only indices 0-3 keeps them; any other PNG\n"
-    "is reduced to four colours (median cut). Transparent pixels become index 0\n"
-    "with palette word 0 = 0, so see-through shows the desktop there. The\n"
-    "comment is UTF-8 and is stored in code page 932 (at most 127 bytes).\n"
-    "--palette sets the four GRBI words (e.g. 0,0xF800,0x07C0,0x003E).\n"
-    "Numbers are decimal or 0x hex.\n"
+    "is reduced to the four colours that suit it best. Transparent pixels become\n"
+    "index 0 with palette word 0 = 0, so see-through shows the desktop there.\n"
+    "The comment and anchor default to the PNG's own (as decode writes them).\n"
+    "The comment is UTF-8 and is stored in code page 932 (at most 127 bytes).\n"
+    "--palette maps the picture to four given colours, each a GRBI word\n"
+    "(e.g. 0,0xF800,0x07C0,0x003E) or #rrggbb. --dither spreads the error\n"
+    "(default none, which suits pixel art). Numbers are decimal or 0x hex.\n"
     "  -o, --output=OUT     the picture file to write ('-' for standard output)\n"
     "  -d, --directory=DIR  write DIR/NAME.vld for each IN.png, going on past failures\n"
     "IN.png '-' is standard input.\n";
@@ -198,6 +202,53 @@ int ConvertAll(const char* command, const Targets& targets, const char* extensio
   return failures != 0 ? 1 : 0;
 }
 
+// The comment, the anchor and the palette words go into the PNG as text.
+int AddPictureText(const PictureHeader& header, std::vector<uint8_t>* png, const char* input) {
+  PngText text;
+  text.has_comment = header.comment_length > 0;
+  if (header.comment_length > kCommentSize - 1)
+    std::fprintf(stderr, "vldtool: decode: %s: warning: only the comment's first %d bytes are kept\n",
+                 input, kCommentSize - 1);
+  const size_t kept = header.comment_length < kCommentSize - 1 ? header.comment_length
+                                                                : size_t{kCommentSize - 1};
+  if (text.has_comment && !Cp932ToUtf8(header.comment, kept, &text.comment))
+    std::fprintf(stderr,
+                 "vldtool: decode: %s: warning: the comment is not all code page 932 text; "
+                 "the rest is kept as \\xNN escapes\n",
+                 input);
+  text.has_anchor = 1;
+  text.anchor[0] = header.anchor_x;
+  text.anchor[1] = header.anchor_y;
+  text.has_palette = 1;
+  std::memcpy(text.palette, header.palette, sizeof text.palette);
+  return AddPngText(png, text);
+}
+
+// One line after a successful encode, and a warning for a picture the
+// viewer cannot keep whole on a screen smaller than the reference one.
+void ReportEncoded(const EncodeSource& source, const EncodeCounts& counts, size_t bytes,
+                   const char* output) {
+  if (source.width > 768 || source.height > 512)
+    std::fprintf(stderr,
+                 "vldtool: encode: %s: warning: %ux%u is larger than the 768x512 reference "
+                 "screen; the viewer may not show it whole on smaller screens\n",
+                 output, unsigned{source.width}, unsigned{source.height});
+  std::string colours;
+  for (int k = 0; k < 4; ++k) {
+    const Rgb rgb = GrbiToRgb(source.palette[k]);
+    char part[40];
+    std::snprintf(part, sizeof part, "%s0x%04X #%02x%02x%02x", k > 0 ? ", " : "",
+                  unsigned{source.palette[k]}, unsigned{rgb.r}, unsigned{rgb.g}, unsigned{rgb.b});
+    colours += part;
+  }
+  std::fprintf(stderr,
+               "vldtool: encode: %s: %ux%u, colours %s, rows %u literal %u repeat %u block, "
+               "%zu bytes\n",
+               output, unsigned{source.width}, unsigned{source.height}, colours.c_str(),
+               static_cast<unsigned>(counts.literal_rows), static_cast<unsigned>(counts.repeat_rows),
+               static_cast<unsigned>(counts.block_rows), bytes);
+}
+
 struct DecodeOptions {
   bool transparent = false;
 };
@@ -228,15 +279,17 @@ int DecodeOne(const char* input, const char* output, const void* opaque) {
       WritePalettePng(header.width, header.height, ImageRow(rows.index_buffer, header.stride, 0),
                       header.stride, palette_rgb, options.transparent ? 1 : 0, &png, &error);
   std::free(rows.index_buffer);
+  if (encoded && !AddPictureText(header, &png, input)) error = "cannot add text to the PNG";
   if (!encoded || !WriteOutputFile(output, png, &error)) return Fail("decode", output, error);
   return 1;
 }
 
 struct EncodeOptions {
-  std::string comment;  // in code page 932
+  bool comment_given = false;  // else the PNG's own, if it has one
+  std::string comment;         // in code page 932
+  bool anchor_given = false;
   uint16_t anchor[2] = {0, 0};
-  uint16_t palette_words[4] = {0, 0, 0, 0};
-  bool palette_given = false;
+  ColourOptions colours;
 };
 
 // "U+00A5" for the UTF-8 character `character`.
@@ -250,8 +303,10 @@ std::string CodePointName(const std::string& character) {
   return name;
 }
 
-// The comment as the file stores it; 0 (reported) when it cannot be stored.
-int StoreComment(const std::string& comment_utf8, std::string* comment) {
+// The comment as the file stores it; 0 (reported against `name`, the reason
+// after `subject`) when it cannot be stored.
+int StoreComment(const std::string& comment_utf8, std::string* comment, const char* name,
+                 const char* subject) {
   std::string bad;
   std::string reason;
   if (comment_utf8.find('\x1A') != std::string::npos) {
@@ -267,7 +322,7 @@ int StoreComment(const std::string& comment_utf8, std::string* comment) {
              " bytes in code page 932; the viewer keeps at most " +
              std::to_string(kCommentSize - 1);
   }
-  return reason.empty() ? 1 : Fail("encode", "--comment", reason);
+  return reason.empty() ? 1 : Fail("encode", name, subject + reason);
 }
 
 int EncodeOne(const char* input, const char* output, const void* opaque) {
@@ -278,24 +333,32 @@ int EncodeOne(const char* input, const char* output, const void* opaque) {
     return Fail("encode", input, error);
   Image png;
   if (!ReadImage(data, &png, &error)) return Fail("encode", input, error);
-  std::vector<uint8_t>().swap(data);
-  std::vector<uint8_t> indices;
+  PngText text;
+  const char* kind = ImageKind(data);
+  if (kind != nullptr && std::strcmp(kind, "PNG") == 0) ReadPngText(data, &text);
+  std::vector<uint8_t>().swap(data);  // the pixels may need all the memory there is
+  std::string comment = options.comment;
+  if (!options.comment_given && text.has_comment &&
+      !StoreComment(text.comment, &comment, input, "the PNG's comment "))
+    return 0;
+  const uint16_t* anchor = options.anchor_given || !text.has_anchor ? options.anchor : text.anchor;
   EncodeSource source;
-  if (!KeepPaletteIndices(png, &indices, source.palette))
-    ReduceColours(png, &indices, source.palette);
-  if (options.palette_given)
-    std::memcpy(source.palette, options.palette_words, sizeof options.palette_words);
-  source.indices = indices.data();
+  if (options.colours.palette_given ||
+      !KeepPaletteIndices(png, text.has_palette ? text.palette : nullptr, source.palette))
+    ReduceColours(&png, options.colours, source.palette);
+  source.indices = png.indices.data();
   source.width = static_cast<uint16_t>(png.width);
   source.height = static_cast<uint16_t>(png.height);
-  source.anchor_x = options.anchor[0];
-  source.anchor_y = options.anchor[1];
-  source.comment = options.comment.data();
-  source.comment_length = options.comment.size();
+  source.anchor_x = anchor[0];
+  source.anchor_y = anchor[1];
+  source.comment = comment.data();
+  source.comment_length = comment.size();
   std::vector<uint8_t> file;
-  if (!EncodePicture(source, &file))
+  EncodeCounts counts;
+  if (!EncodePicture(source, &file, &counts))
     return Fail("encode", input, "cannot be written as a picture file");
   if (!WriteOutputFile(output, file, &error)) return Fail("encode", output, error);
+  ReportEncoded(source, counts, file.size(), output);
   return 1;
 }
 
@@ -324,7 +387,7 @@ int RunDecode(int argc, char** argv) {
 int RunEncode(int argc, char** argv) {
   Targets targets;
   EncodeOptions options;
-  const char* comment_utf8 = "";
+  const char* comment_utf8 = nullptr;
   bool options_done = false;
   for (int i = 0; i < argc; ++i) {
     const int taken = TakeTarget("encode", argc, argv, &i, &options_done, &targets);
@@ -340,19 +403,28 @@ int RunEncode(int argc, char** argv) {
       if (!ParseWordList(value, 2, options.anchor))
         return UsageError("encode",
                           std::string("--anchor wants X,Y (0 to 65535), not '") + value + "'");
+      options.anchor_given = true;
     } else if (TakeValue(argc, argv, &i, "--palette", nullptr, &value, &missing)) {
-      if (!ParseWordList(value, 4, options.palette_words))
-        return UsageError(
-            "encode",
-            std::string("--palette wants four words W0,W1,W2,W3 (0 to 0xFFFF), not '") + value +
-                "'");
-      options.palette_given = true;
+      if (!ParsePaletteList(value, options.colours.palette))
+        return UsageError("encode",
+                          std::string("--palette wants four colours C0,C1,C2,C3, each a GRBI word "
+                                      "(0 to 0xFFFF) or #rrggbb, not '") +
+                              value + "'");
+      options.colours.palette_given = 1;
+    } else if (TakeValue(argc, argv, &i, "--dither", nullptr, &value, &missing)) {
+      if (!ParseDither(value, &options.colours.dither))
+        return UsageError("encode", std::string("--dither wants none, floyd-steinberg or "
+                                                "ordered, not '") +
+                                        value + "'");
     } else if (missing) {
       return UsageError("encode", std::string(argv[i]) + " needs a value");
     } else {
       return UsageError("encode", std::string("unknown option '") + argv[i] + "'");
     }
   }
-  if (!StoreComment(ArgumentText(comment_utf8), &options.comment)) return 1;
+  options.comment_given = comment_utf8 != nullptr;
+  if (options.comment_given &&
+      !StoreComment(ArgumentText(comment_utf8), &options.comment, "--comment", ""))
+    return 1;
   return ConvertAll("encode", targets, ".vld", EncodeOne, &options);
 }

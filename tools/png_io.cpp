@@ -43,11 +43,22 @@ void WriteToMemory(png_structp png, png_bytep data, png_size_t length) {
 
 void FlushMemory(png_structp) {}
 
-// One decoding pass: RGBA pixels, or with `want_indices` the palette
-// indices and entries of a palette PNG. Everything it fills is owned by the
-// caller, row pointers included.
+// Narrows one RGBA row to the two-byte words of Image::grbi.
+void NarrowRow(const uint8_t* rgba, uint32_t width, uint8_t* out) {
+  for (uint32_t x = 0; x < width; ++x, rgba += 4, out += 2) {
+    const uint16_t word = GrbiOfPixel(rgba[0], rgba[1], rgba[2], rgba[3]);
+    out[0] = static_cast<uint8_t>(word);
+    out[1] = static_cast<uint8_t>(word >> 8);
+  }
+}
+
+// Palette images come back as their indices and entries. Other images come
+// back narrowed to Image::grbi a row at a time, so the full RGBA picture is
+// never held; only an interlaced one, whose rows arrive in several passes,
+// is read as RGBA. Everything it fills is owned by the caller, row pointers
+// and the row buffer included.
 int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_pointers,
-             ErrorSink* sink, int want_indices) {
+             std::vector<uint8_t>* row_buffer, ErrorSink* sink) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, sink, OnPngError, OnPngWarning);
   if (png == nullptr) return 0;
   png_infop info = png_create_info_struct(png);
@@ -72,7 +83,8 @@ int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_poin
   picture->width = width;
   picture->height = height;
   picture->indexed = color_type == PNG_COLOR_TYPE_PALETTE;
-  if (want_indices) {
+  const bool interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
+  if (picture->indexed) {
     png_set_packing(png);
   } else {
     png_set_expand(png);
@@ -82,12 +94,10 @@ int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_poin
   }
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  const size_t pixel_bytes = want_indices ? 1 : 4;
+  const size_t pixel_bytes = picture->indexed ? 1 : 4;
   if (png_get_rowbytes(png, info) != width * pixel_bytes) png_error(png, "unexpected row layout");
 
-  std::vector<uint8_t>& target = want_indices ? picture->indices : picture->rgba;
-  target.assign(size_t{width} * height * pixel_bytes, 0);
-  if (want_indices) {
+  if (picture->indexed) {
     png_colorp entries = nullptr;
     int count = 0;
     png_bytep alphas = nullptr;
@@ -103,10 +113,21 @@ int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_poin
       if (k < alpha_count) picture->palette_rgba[4 * k + 3] = alphas[k];
     }
   }
-  row_pointers->resize(height);
-  for (png_uint_32 y = 0; y < height; ++y)
-    (*row_pointers)[y] = target.data() + size_t{y} * width * pixel_bytes;
-  png_read_image(png, row_pointers->data());
+  if (picture->indexed || interlaced) {
+    std::vector<uint8_t>& target = picture->indexed ? picture->indices : picture->rgba;
+    target.assign(size_t{width} * height * pixel_bytes, 0);
+    row_pointers->resize(height);
+    for (png_uint_32 y = 0; y < height; ++y)
+      (*row_pointers)[y] = target.data() + size_t{y} * width * pixel_bytes;
+    png_read_image(png, row_pointers->data());
+  } else {
+    picture->grbi.assign(size_t{width} * height * 2, 0);
+    row_buffer->assign(size_t{width} * 4, 0);
+    for (png_uint_32 y = 0; y < height; ++y) {
+      png_read_row(png, row_buffer->data(), nullptr);
+      NarrowRow(row_buffer->data(), width, picture->grbi.data() + size_t{y} * width * 2);
+    }
+  }
   png_read_end(png, nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
   return 1;
@@ -122,13 +143,12 @@ int ReadPngImage(const std::vector<uint8_t>& bytes, Image* picture, std::string*
   }
   ErrorSink sink{};
   std::vector<uint8_t*> row_pointers;
-  for (int want_indices = 0; want_indices <= 1; ++want_indices) {
-    ReadCursor cursor{bytes.data(), bytes.size(), 0};
-    if (!ReadPass(&cursor, picture, &row_pointers, &sink, want_indices)) {
-      *error = sink.message[0] != 0 ? sink.message : "cannot read the PNG";
-      return 0;
-    }
-    if (!picture->indexed) break;
+  std::vector<uint8_t> row_buffer;
+  ReadCursor cursor{bytes.data(), bytes.size(), 0};
+  if (!ReadPass(&cursor, picture, &row_pointers, &row_buffer, &sink)) {
+    *error = sink.message[0] != 0 ? sink.message : "cannot read the PNG";
+    *picture = Image{};
+    return 0;
   }
   return 1;
 }

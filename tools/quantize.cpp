@@ -1,70 +1,181 @@
-// Four colours for a picture file: the palette words and an index per pixel,
-// from an image of any number of colours.
+// Four colours for a picture file. Colours are chosen among the ones a
+// palette word can hold (5 bits a channel), by the error the viewer will
+// show: every pixel is first narrowed to a 15-bit key, the keys are counted
+// in one table, and the palette is refined over that table, never over the
+// pixels themselves, so the cost hardly grows with the picture.
 #include "tools/quantize.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
+
+#include "picture/decode.h"
 
 namespace {
 
-uint32_t PackRgb(const uint8_t* p) {
-  return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-}
-int Channel(uint32_t rgb, int c) {
-  return static_cast<int>((rgb >> (16 - 8 * c)) & 0xFF);
+constexpr uint32_t kKeys = 1 << 15;
+
+// The 8-bit level a 5-bit channel shows as (as GrbiToRgb widens it).
+int Widen(int v) { return GrbiToRgb(static_cast<uint16_t>(v << 1)).b; }
+uint16_t KeyOf(uint8_t r, uint8_t g, uint8_t b, uint8_t a) { return GrbiOfPixel(r, g, b, a); }
+
+struct Colour {
+  int c[3];  // r, g, b, 0-255
+};
+
+Colour ColourOfWord(uint16_t word) {
+  const Rgb rgb = GrbiToRgb(word);
+  return Colour{{rgb.r, rgb.g, rgb.b}};
 }
 
-struct ColourCount {
-  uint32_t rgb;
+int Distance(const Colour& a, const Colour& b) {
+  int sum = 0;
+  for (int c = 0; c < 3; ++c) sum += (a.c[c] - b.c[c]) * (a.c[c] - b.c[c]);
+  return sum;
+}
+
+int Nearest(const Colour& colour, const Colour* palette, int first, int count) {
+  int best = first, best_distance = -1;
+  for (int k = first; k < first + count; ++k) {
+    const int d = Distance(colour, palette[k]);
+    if (best_distance < 0 || d < best_distance) {
+      best_distance = d;
+      best = k;
+    }
+  }
+  return best;
+}
+
+// The keys of one row, whichever form the reader left the pixels in.
+struct KeySource {
+  const Image* image;
+  uint16_t palette_keys[256];
+
+  explicit KeySource(const Image* source) : image(source) {
+    for (int k = 0; k < 256; ++k) {
+      palette_keys[k] = 0;  // an index past the palette shows black
+      const size_t at = 4 * size_t(k);
+      if (at + 3 < image->palette_rgba.size()) {
+        const uint8_t* e = &image->palette_rgba[at];
+        palette_keys[k] = KeyOf(e[0], e[1], e[2], e[3]);
+      }
+    }
+  }
+
+  void Row(uint32_t y, uint16_t* keys) const {
+    const uint32_t width = image->width;
+    const size_t start = size_t{y} * width;
+    if (!image->grbi.empty()) {
+      const uint8_t* p = &image->grbi[2 * start];
+      for (uint32_t x = 0; x < width; ++x, p += 2)
+        keys[x] = static_cast<uint16_t>(p[0] | (p[1] << 8));
+    } else if (!image->rgba.empty()) {
+      const uint8_t* p = &image->rgba[4 * start];
+      for (uint32_t x = 0; x < width; ++x, p += 4) keys[x] = KeyOf(p[0], p[1], p[2], p[3]);
+    } else {
+      const uint8_t* p = &image->indices[start];
+      for (uint32_t x = 0; x < width; ++x) keys[x] = palette_keys[p[x]];
+    }
+  }
+};
+
+struct Weighted {
+  Colour colour;
   uint64_t count;
 };
 
-// Median cut: the box whose widest channel spans most is split at the
-// weighted median of that channel until there are `wanted` boxes or none
-// can be split; each box's colour is its weighted mean.
-std::vector<uint32_t> MedianCut(std::vector<ColourCount> colours, size_t wanted) {
+uint64_t TotalError(const std::vector<Weighted>& colours, const Colour* palette, int count) {
+  uint64_t sum = 0;
+  for (const Weighted& w : colours)
+    sum += w.count * uint64_t(Distance(w.colour, palette[Nearest(w.colour, palette, 0, count)]));
+  return sum;
+}
+
+// Lloyd's refinement: each colour goes to its nearest entry, each entry
+// moves to the mean of its colours, until nothing moves. An entry left
+// with no colours takes the colour that costs most where it is, which is
+// what keeps a small but distant colour (text, a line) from being merged.
+void Refine(const std::vector<Weighted>& colours, Colour* palette, int count) {
+  for (int round = 0; round < 40; ++round) {
+    uint64_t sum[4][3] = {}, weight[4] = {};
+    for (const Weighted& w : colours) {
+      const int k = Nearest(w.colour, palette, 0, count);
+      weight[k] += w.count;
+      for (int c = 0; c < 3; ++c) sum[k][c] += w.count * uint64_t(w.colour.c[c]);
+    }
+    bool moved = false;
+    for (int k = 0; k < count; ++k) {
+      Colour next = palette[k];
+      if (weight[k] == 0) {
+        uint64_t worst = 0;
+        for (const Weighted& w : colours) {
+          const uint64_t cost =
+              w.count * uint64_t(Distance(w.colour, palette[Nearest(w.colour, palette, 0, count)]));
+          if (cost > worst) {
+            worst = cost;
+            next = w.colour;
+          }
+        }
+      } else {
+        for (int c = 0; c < 3; ++c)
+          next.c[c] = static_cast<int>((sum[k][c] + weight[k] / 2) / weight[k]);
+      }
+      if (Distance(next, palette[k]) != 0) moved = true;
+      palette[k] = next;
+    }
+    if (!moved) break;
+  }
+}
+
+// Median cut over the counted colours: the box with the most squared spread
+// along one channel is split at that channel's weighted median.
+void MedianCut(std::vector<Weighted> colours, Colour* palette, int count) {
   struct Box {
     size_t begin, end;
   };
-  auto widest = [&](const Box& box, int* channel) {
-    int best_span = -1;
+  std::vector<Box> boxes = {{0, colours.size()}};
+  auto spread = [&](const Box& box, int* channel) {
+    uint64_t best = 0;
     for (int c = 0; c < 3; ++c) {
-      int lo = 255, hi = 0;
+      uint64_t weight = 0, sum = 0, squares = 0;
       for (size_t i = box.begin; i < box.end; ++i) {
-        lo = std::min(lo, Channel(colours[i].rgb, c));
-        hi = std::max(hi, Channel(colours[i].rgb, c));
+        const uint64_t v = uint64_t(colours[i].colour.c[c]);
+        weight += colours[i].count;
+        sum += colours[i].count * v;
+        squares += colours[i].count * v * v;
       }
-      if (hi - lo > best_span) {
-        best_span = hi - lo;
+      // Weighted variance times weight: the error a split can remove.
+      const uint64_t value = weight == 0 ? 0 : squares - sum * sum / weight;
+      if (value >= best) {
+        best = value;
         *channel = c;
       }
     }
-    return best_span;
+    return best;
   };
-  std::vector<Box> boxes = {{0, colours.size()}};
-  while (boxes.size() < wanted) {
+  while (static_cast<int>(boxes.size()) < count) {
     size_t chosen = boxes.size();
-    int chosen_channel = 0, chosen_span = 0;
+    int chosen_channel = 0;
+    uint64_t chosen_spread = 0;
     for (size_t b = 0; b < boxes.size(); ++b) {
       if (boxes[b].end - boxes[b].begin < 2) continue;
       int channel = 0;
-      const int span = widest(boxes[b], &channel);
-      if (span > chosen_span) {
+      const uint64_t s = spread(boxes[b], &channel);
+      if (s > chosen_spread) {
         chosen = b;
-        chosen_span = span;
+        chosen_spread = s;
         chosen_channel = channel;
       }
     }
     if (chosen == boxes.size()) break;
-    Box box = boxes[chosen];
+    const Box box = boxes[chosen];
     std::sort(colours.begin() + box.begin, colours.begin() + box.end,
-              [&](const ColourCount& a, const ColourCount& b) {
-                const int ca = Channel(a.rgb, chosen_channel), cb = Channel(b.rgb, chosen_channel);
-                return ca != cb ? ca < cb : a.rgb < b.rgb;
+              [&](const Weighted& a, const Weighted& b) {
+                return a.colour.c[chosen_channel] < b.colour.c[chosen_channel];
               });
-    uint64_t total = 0;
+    uint64_t total = 0, running = 0;
     for (size_t i = box.begin; i < box.end; ++i) total += colours[i].count;
-    uint64_t running = 0;
     size_t split = box.begin + 1;
     for (size_t i = box.begin; i + 1 < box.end; ++i) {
       running += colours[i].count;
@@ -74,115 +185,277 @@ std::vector<uint32_t> MedianCut(std::vector<ColourCount> colours, size_t wanted)
     boxes[chosen] = {box.begin, split};
     boxes.push_back({split, box.end});
   }
-  std::vector<uint32_t> result;
-  for (const Box& box : boxes) {
+  for (size_t b = 0; b < boxes.size(); ++b) {
     uint64_t sum[3] = {0, 0, 0}, total = 0;
-    for (size_t i = box.begin; i < box.end; ++i) {
-      for (int c = 0; c < 3; ++c) sum[c] += uint64_t(Channel(colours[i].rgb, c)) * colours[i].count;
+    for (size_t i = boxes[b].begin; i < boxes[b].end; ++i) {
+      for (int c = 0; c < 3; ++c) sum[c] += colours[i].count * uint64_t(colours[i].colour.c[c]);
       total += colours[i].count;
     }
-    uint32_t rgb = 0;
-    for (int c = 0; c < 3; ++c)
-      rgb |= static_cast<uint32_t>((sum[c] + total / 2) / total) << (16 - 8 * c);
-    result.push_back(rgb);
+    for (int c = 0; c < 3; ++c) palette[b].c[c] = static_cast<int>((sum[c] + total / 2) / total);
   }
-  return result;
 }
+
+// Greedy seeds: the most frequent colour, then each time the colour whose
+// pixels lie farthest (count times squared distance) from the seeds so far.
+void FarthestSeeds(const std::vector<Weighted>& colours, Colour* palette, int count) {
+  size_t first = 0;
+  for (size_t i = 1; i < colours.size(); ++i)
+    if (colours[i].count > colours[first].count) first = i;
+  palette[0] = colours[first].colour;
+  for (int k = 1; k < count; ++k) {
+    uint64_t worst = 0;
+    Colour next = palette[0];
+    for (const Weighted& w : colours) {
+      const uint64_t cost =
+          w.count * uint64_t(Distance(w.colour, palette[Nearest(w.colour, palette, 0, k)]));
+      if (cost > worst) {
+        worst = cost;
+        next = w.colour;
+      }
+    }
+    palette[k] = next;
+  }
+}
+
+// The word nearest a colour; the squared error is the sum over channels, so
+// each channel takes the level nearest its own mean.
+uint16_t WordOf(const Colour& colour) {
+  int level[3];
+  for (int c = 0; c < 3; ++c) {
+    int best = 0;
+    for (int v = 1; v < 32; ++v)
+      if (std::abs(Widen(v) - colour.c[c]) < std::abs(Widen(best) - colour.c[c])) best = v;
+    level[c] = best;
+  }
+  return static_cast<uint16_t>((level[1] << 11) | (level[0] << 6) | (level[2] << 1));
+}
+
+// Chooses up to `wanted` words for the counted opaque colours; returns how
+// many (fewer when the picture has fewer colours).
+int ChooseWords(const std::vector<uint64_t>& counts, int wanted, uint16_t* words) {
+  std::vector<Weighted> colours;
+  for (uint32_t key = 0; key < kKeys; ++key)
+    if (counts[key] != 0)
+      colours.push_back({ColourOfWord(static_cast<uint16_t>(key << 1)), counts[key]});
+  if (colours.empty()) return 0;
+  if (static_cast<int>(colours.size()) <= wanted) {
+    for (size_t i = 0; i < colours.size(); ++i) words[i] = WordOf(colours[i].colour);
+    return static_cast<int>(colours.size());
+  }
+  // Two starts, refined alike; the one with less error wins.
+  Colour cut[4], seeded[4];
+  MedianCut(colours, cut, wanted);
+  Refine(colours, cut, wanted);
+  FarthestSeeds(colours, seeded, wanted);
+  Refine(colours, seeded, wanted);
+  const Colour* best = TotalError(colours, seeded, wanted) < TotalError(colours, cut, wanted)
+                           ? seeded
+                           : cut;
+  for (int k = 0; k < wanted; ++k) words[k] = WordOf(best[k]);
+  return wanted;
+}
+
+// A 4x4 Bayer matrix, thresholds 0-15.
+constexpr int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
 
 }  // namespace
 
-uint16_t RgbToGrbi(uint8_t r, uint8_t g, uint8_t b) {
-  auto narrow = [](unsigned v) { return (v * 31 + 127) / 255; };
-  return static_cast<uint16_t>((narrow(g) << 11) | (narrow(r) << 6) | (narrow(b) << 1));
-}
+uint16_t RgbToGrbi(uint8_t r, uint8_t g, uint8_t b) { return KeyOf(r, g, b, 255); }
 
-void ReduceColours(const Image& png, std::vector<uint8_t>* indices, uint16_t palette[4]) {
-  const size_t pixels = size_t{png.width} * png.height;
-  std::vector<uint32_t> opaque;
-  opaque.reserve(pixels);
-  bool any_transparent = false;
-  for (size_t i = 0; i < pixels; ++i) {
-    if (png.rgba[4 * i + 3] < 128)
-      any_transparent = true;
-    else
-      opaque.push_back(PackRgb(&png.rgba[4 * i]));
-  }
-  std::sort(opaque.begin(), opaque.end());
-  std::vector<ColourCount> distinct;
-  for (uint32_t rgb : opaque) {
-    if (!distinct.empty() && distinct.back().rgb == rgb)
-      ++distinct.back().count;
-    else
-      distinct.push_back({rgb, 1});
-  }
-  const size_t first = any_transparent ? 1 : 0;
-  std::vector<uint32_t> colours;
-  if (!distinct.empty()) colours = MedianCut(distinct, 4 - first);
-
-  // Nearest colour for each distinct colour, then pixel counts per colour.
-  std::vector<uint8_t> nearest(distinct.size());
-  std::vector<uint64_t> used(colours.size(), 0);
-  for (size_t d = 0; d < distinct.size(); ++d) {
-    int best = 0;
-    long best_distance = -1;
-    for (size_t k = 0; k < colours.size(); ++k) {
-      long distance = 0;
-      for (int c = 0; c < 3; ++c) {
-        const long delta = Channel(distinct[d].rgb, c) - Channel(colours[k], c);
-        distance += delta * delta;
-      }
-      if (best_distance < 0 || distance < best_distance) {
-        best_distance = distance;
-        best = static_cast<int>(k);
-      }
+int ParseDither(const char* text, Dither* dither) {
+  const struct {
+    const char* name;
+    Dither value;
+  } kNames[] = {{"none", kDitherNone},
+                {"floyd-steinberg", kDitherFloydSteinberg},
+                {"ordered", kDitherOrdered}};
+  for (const auto& entry : kNames)
+    if (std::strcmp(text, entry.name) == 0) {
+      *dither = entry.value;
+      return 1;
     }
-    nearest[d] = static_cast<uint8_t>(best);
-    used[best] += distinct[d].count;
+  return 0;
+}
+
+int ParsePaletteList(const char* text, uint16_t words[4]) {
+  const char* p = text;
+  for (int i = 0; i < 4; ++i) {
+    char* end = nullptr;
+    if (*p == '#') {
+      for (int d = 1; d <= 6; ++d)
+        if (!std::isxdigit(static_cast<unsigned char>(p[d]))) return 0;
+      const unsigned long rgb = std::strtoul(p + 1, &end, 16);
+      if (end != p + 7) return 0;
+      words[i] = RgbToGrbi(static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8),
+                           static_cast<uint8_t>(rgb));
+    } else {
+      if (*p < '0' || *p > '9') return 0;
+      const unsigned long value = std::strtoul(p, &end, 0);
+      if (end == p || value > 0xFFFF) return 0;
+      words[i] = static_cast<uint16_t>(value);
+    }
+    p = end;
+    if (i < 3) {
+      if (*p != ',') return 0;
+      ++p;
+    }
   }
-  std::vector<size_t> order(colours.size());
-  for (size_t k = 0; k < order.size(); ++k) order[k] = k;
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    return used[a] != used[b] ? used[a] > used[b] : colours[a] < colours[b];
-  });
-  std::vector<uint8_t> slot(colours.size());
-  for (int k = 0; k < 4; ++k) palette[k] = 0;
-  for (size_t rank = 0; rank < order.size(); ++rank) {
-    slot[order[rank]] = static_cast<uint8_t>(first + rank);
-    const uint32_t rgb = colours[order[rank]];
-    palette[first + rank] = RgbToGrbi(static_cast<uint8_t>(rgb >> 16),
-                                      static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb));
+  return *p == 0;
+}
+
+void ReduceColours(Image* image, const ColourOptions& options, uint16_t palette[4]) {
+  const uint32_t width = image->width, height = image->height;
+  const size_t pixels = size_t{width} * height;
+  const KeySource source(image);
+  std::vector<uint16_t> keys(width);
+
+  // One pass counts the keys.
+  std::vector<uint64_t> counts(kKeys, 0);
+  uint64_t transparent = 0;
+  for (uint32_t y = 0; y < height; ++y) {
+    source.Row(y, keys.data());
+    for (uint32_t x = 0; x < width; ++x) {
+      if (keys[x] & 1)
+        ++transparent;
+      else
+        ++counts[keys[x] >> 1];
+    }
   }
-  indices->assign(pixels, 0);
-  for (size_t i = 0; i < pixels; ++i) {
-    if (png.rgba[4 * i + 3] < 128) continue;
-    const uint32_t rgb = PackRgb(&png.rgba[4 * i]);
-    const size_t d = static_cast<size_t>(
-        std::lower_bound(distinct.begin(), distinct.end(), rgb,
-                         [](const ColourCount& c, uint32_t value) { return c.rgb < value; }) -
-        distinct.begin());
-    (*indices)[i] = slot[nearest[d]];
+
+  // The palette: index 0 is kept for see-through pixels when there are any.
+  const int first = transparent != 0 ? 1 : 0;
+  uint16_t words[4] = {0, 0, 0, 0};
+  int chosen = 0;
+  if (options.palette_given) {
+    std::memcpy(words, options.palette, sizeof words);
+  } else {
+    chosen = ChooseWords(counts, 4 - first, words + first);
+  }
+  Colour colours[4];
+  for (int k = 0; k < 4; ++k) colours[k] = ColourOfWord(words[k]);
+  const int choices = options.palette_given ? 4 - first : std::max(chosen, 1);
+
+  // The nearest entry for every key, so undithered pixels cost one lookup.
+  std::vector<uint8_t> nearest(kKeys);
+  for (uint32_t key = 0; key < kKeys; ++key)
+    nearest[key] = static_cast<uint8_t>(
+        Nearest(ColourOfWord(static_cast<uint16_t>(key << 1)), colours, first, choices));
+
+  // Ordered dither spreads each pixel by up to half the gap between the
+  // closest two entries, so flat areas of an entry's own colour stay flat.
+  int spread = 255;
+  for (int a = first; a < first + choices; ++a)
+    for (int b = a + 1; b < first + choices; ++b) {
+      int gap = 0;
+      for (int c = 0; c < 3; ++c) gap = std::max(gap, std::abs(colours[a].c[c] - colours[b].c[c]));
+      spread = std::min(spread, gap);
+    }
+
+  // Indices are written over the pixels they come from: row y's indices end
+  // before row y's pixels start in every form the pixels may take, and each
+  // row is read in full before it is written.
+  std::vector<uint8_t> out;
+  uint8_t* target = nullptr;
+  if (!image->grbi.empty()) {
+    target = image->grbi.data();
+  } else if (!image->rgba.empty()) {
+    out.resize(pixels);
+    target = out.data();
+  } else {
+    target = image->indices.data();
+  }
+  // Floyd-Steinberg error, in sixteenths, for this row and the next.
+  std::vector<int> error_here, error_next;
+  if (options.dither == kDitherFloydSteinberg) {
+    error_here.assign(3 * (size_t{width} + 2), 0);
+    error_next.assign(3 * (size_t{width} + 2), 0);
+  }
+  uint64_t used[4] = {0, 0, 0, 0};
+  for (uint32_t y = 0; y < height; ++y) {
+    source.Row(y, keys.data());
+    uint8_t* row = target + size_t{y} * width;
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint16_t key = keys[x];
+      int index = 0;
+      if (key & 1) {
+        index = 0;
+      } else if (options.dither == kDitherNone || choices < 2) {
+        index = nearest[key >> 1];
+      } else if (options.dither == kDitherOrdered) {
+        Colour c = ColourOfWord(key);
+        const int offset = (2 * kBayer[y & 3][x & 3] - 15) * spread / 32;
+        for (int k = 0; k < 3; ++k) c.c[k] = std::min(255, std::max(0, c.c[k] + offset));
+        index = Nearest(c, colours, first, choices);
+      } else {
+        const Colour original = ColourOfWord(key);
+        Colour wanted = original;
+        int* e = &error_here[3 * (size_t{x} + 1)];
+        for (int k = 0; k < 3; ++k)
+          wanted.c[k] = std::min(255, std::max(0, original.c[k] + e[k] / 16));
+        index = Nearest(wanted, colours, first, choices);
+        for (int k = 0; k < 3; ++k) {
+          const int err = wanted.c[k] - colours[index].c[k];
+          e[3 + k] += err * 7;
+          error_next[3 * size_t{x} + k] += err * 3;
+          error_next[3 * (size_t{x} + 1) + k] += err * 5;
+          error_next[3 * (size_t{x} + 2) + k] += err;
+        }
+      }
+      row[x] = static_cast<uint8_t>(index);
+      ++used[index];
+    }
+    if (!error_here.empty()) {
+      error_here.swap(error_next);
+      std::fill(error_next.begin(), error_next.end(), 0);
+    }
+  }
+  if (!image->grbi.empty()) {
+    image->grbi.resize(pixels);
+    image->indices.swap(image->grbi);
+    std::vector<uint8_t>().swap(image->grbi);
+  } else if (!image->rgba.empty()) {
+    image->indices.swap(out);
+    std::vector<uint8_t>().swap(image->rgba);
+  }
+  image->palette_rgba.clear();
+
+  // The most used entries first; see-through pixels keep index 0, where an
+  // opaque black would become see-through too, so it is 0x0001 instead.
+  int order[4] = {0, 1, 2, 3};
+  if (!options.palette_given) {
+    std::stable_sort(order + first, order + 4, [&](int a, int b) { return used[a] > used[b]; });
+    uint8_t slot[4];
+    for (int k = 0; k < 4; ++k) slot[order[k]] = static_cast<uint8_t>(k);
+    for (uint8_t& index : image->indices) index = slot[index];
+    for (int k = 0; k < 4; ++k) palette[k] = words[order[k]];
+    if (first == 1) {
+      palette[0] = 0x0000;
+      for (int k = 1; k < 4; ++k)
+        if (k - 1 < chosen && (palette[k] & 0xFFFE) == 0) palette[k] = 0x0001;
+    }
+  } else {
+    std::memcpy(palette, words, sizeof words);
   }
 }
 
-int KeepPaletteIndices(const Image& png, std::vector<uint8_t>* indices, uint16_t palette[4]) {
-  if (!png.indexed) return 0;
+int KeepPaletteIndices(const Image& image, const uint16_t* known_words, uint16_t palette[4]) {
+  if (!image.indexed || image.indices.size() != size_t{image.width} * image.height) return 0;
   bool used[4] = {false, false, false, false};
-  for (uint8_t index : png.indices) {
+  for (uint8_t index : image.indices) {
     if (index > 3) return 0;
     used[index] = true;
   }
-  const size_t entries = png.palette_rgba.size() / 4;
+  const size_t entries = image.palette_rgba.size() / 4;
+  uint16_t words[4] = {0, 0, 0, 0};
   for (int k = 0; k < 4; ++k) {
-    palette[k] = 0;
     if (static_cast<size_t>(k) >= entries) continue;
-    const uint8_t* e = &png.palette_rgba[4 * k];
-    if (e[3] < 128) {
-      if (k != 0 && used[k]) return 0;
-      continue;  // a see-through index 0 is black
-    }
-    palette[k] = RgbToGrbi(e[0], e[1], e[2]);
+    const uint8_t* e = &image.palette_rgba[4 * k];
+    // Only index 0 can be see-through in a picture file.
+    if (e[3] < 128 && k != 0 && used[k]) return 0;
+    words[k] = e[3] < 128 ? 0 : RgbToGrbi(e[0], e[1], e[2]);
+    if (known_words != nullptr && (known_words[k] & 0xFFFE) == RgbToGrbi(e[0], e[1], e[2]))
+      words[k] = known_words[k];
   }
-  *indices = png.indices;
+  std::memcpy(palette, words, sizeof words);
   return 1;
 }
-
