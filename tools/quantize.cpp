@@ -85,6 +85,21 @@ struct Weighted {
   uint64_t count;
 };
 
+// The colour whose pixels cost most where they are now.
+Colour CostliestColour(const std::vector<Weighted>& colours, const Colour* palette, int count) {
+  uint64_t worst = 0;
+  Colour found = palette[0];
+  for (const Weighted& w : colours) {
+    const uint64_t cost =
+        w.count * uint64_t(Distance(w.colour, palette[Nearest(w.colour, palette, 0, count)]));
+    if (cost > worst) {
+      worst = cost;
+      found = w.colour;
+    }
+  }
+  return found;
+}
+
 uint64_t TotalError(const std::vector<Weighted>& colours, const Colour* palette, int count) {
   uint64_t sum = 0;
   for (const Weighted& w : colours)
@@ -108,15 +123,7 @@ void Refine(const std::vector<Weighted>& colours, Colour* palette, int count) {
     for (int k = 0; k < count; ++k) {
       Colour next = palette[k];
       if (weight[k] == 0) {
-        uint64_t worst = 0;
-        for (const Weighted& w : colours) {
-          const uint64_t cost =
-              w.count * uint64_t(Distance(w.colour, palette[Nearest(w.colour, palette, 0, count)]));
-          if (cost > worst) {
-            worst = cost;
-            next = w.colour;
-          }
-        }
+        next = CostliestColour(colours, palette, count);
       } else {
         for (int c = 0; c < 3; ++c)
           next.c[c] = static_cast<int>((sum[k][c] + weight[k] / 2) / weight[k]);
@@ -202,19 +209,7 @@ void FarthestSeeds(const std::vector<Weighted>& colours, Colour* palette, int co
   for (size_t i = 1; i < colours.size(); ++i)
     if (colours[i].count > colours[first].count) first = i;
   palette[0] = colours[first].colour;
-  for (int k = 1; k < count; ++k) {
-    uint64_t worst = 0;
-    Colour next = palette[0];
-    for (const Weighted& w : colours) {
-      const uint64_t cost =
-          w.count * uint64_t(Distance(w.colour, palette[Nearest(w.colour, palette, 0, k)]));
-      if (cost > worst) {
-        worst = cost;
-        next = w.colour;
-      }
-    }
-    palette[k] = next;
-  }
+  for (int k = 1; k < count; ++k) palette[k] = CostliestColour(colours, palette, k);
 }
 
 // The word nearest a colour; the squared error is the sum over channels, so
@@ -242,15 +237,56 @@ int ChooseWords(const std::vector<uint64_t>& counts, int wanted, uint16_t* words
     for (size_t i = 0; i < colours.size(); ++i) words[i] = WordOf(colours[i].colour);
     return static_cast<int>(colours.size());
   }
-  // Two starts, refined alike; the one with less error wins.
-  Colour cut[4], seeded[4];
-  MedianCut(colours, cut, wanted);
-  Refine(colours, cut, wanted);
+  // Two starts, refined alike; the one with less error wins. Then each entry
+  // in turn is moved to the colour that costs most and refined again, which
+  // gets out of the local minima where two entries share one cluster.
+  Colour best[4], seeded[4];
+  MedianCut(colours, best, wanted);
+  Refine(colours, best, wanted);
   FarthestSeeds(colours, seeded, wanted);
   Refine(colours, seeded, wanted);
-  const Colour* best = TotalError(colours, seeded, wanted) < TotalError(colours, cut, wanted)
-                           ? seeded
-                           : cut;
+  uint64_t best_error = TotalError(colours, best, wanted);
+  const uint64_t seeded_error = TotalError(colours, seeded, wanted);
+  if (seeded_error < best_error) {
+    std::copy(seeded, seeded + wanted, best);
+    best_error = seeded_error;
+  }
+  for (int k = 0; k < wanted; ++k) {
+    Colour trial[4];
+    std::copy(best, best + wanted, trial);
+    trial[k] = CostliestColour(colours, best, wanted);
+    Refine(colours, trial, wanted);
+    const uint64_t error = TotalError(colours, trial, wanted);
+    if (error < best_error) {
+      std::copy(trial, trial + wanted, best);
+      best_error = error;
+    }
+  }
+  // The means rounded to words, then each word nudged a level at a time
+  // while that lowers the error the viewer will show.
+  for (int k = 0; k < wanted; ++k) best[k] = ColourOfWord(WordOf(best[k]));
+  best_error = TotalError(colours, best, wanted);
+  for (bool improved = true; improved;) {
+    improved = false;
+    for (int k = 0; k < wanted; ++k)
+      for (int step = 0; step < 6; ++step) {
+        const int shift[3] = {6, 11, 1};  // r, g, b in a word
+        const uint16_t word = WordOf(best[k]);
+        const int level = (word >> shift[step / 2]) & 31;
+        const int next = level + (step % 2 ? 1 : -1);
+        if (next < 0 || next > 31) continue;
+        Colour trial[4];
+        std::copy(best, best + wanted, trial);
+        trial[k] = ColourOfWord(static_cast<uint16_t>((word & ~(31 << shift[step / 2])) |
+                                                      (next << shift[step / 2])));
+        const uint64_t error = TotalError(colours, trial, wanted);
+        if (error < best_error) {
+          std::copy(trial, trial + wanted, best);
+          best_error = error;
+          improved = true;
+        }
+      }
+  }
   for (int k = 0; k < wanted; ++k) words[k] = WordOf(best[k]);
   return wanted;
 }
