@@ -1,8 +1,12 @@
-// Decoding speed of 4096 x 4096 pictures made of one row kind each, against
-// a plain memcpy of an index buffer of the same size. Throughput is counted
-// in index-buffer bytes produced, so the figures compare directly.
+// Decoding speed of pictures made of one row kind each, against a plain
+// memcpy of an index buffer of the same size. Throughput is counted in
+// index-buffer bytes produced, so the figures compare directly. Sizes: the
+// widths whose stride lies just above a multiple of 4096 (4088, 4096, 8188),
+// the 640 x 400 a screen picture has, a sweep of widths, and one real
+// picture from samples/.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -12,48 +16,47 @@
 
 namespace {
 
-constexpr uint16_t kSide = 4096;
-constexpr uint32_t kGroups = kSide / 8;
-constexpr size_t kStride = (kSide + 11) & ~size_t{3};
-constexpr size_t kBufferBytes = (size_t{kSide} + 4) * kStride;
-
 enum RowKind { kLiteral, kRepeat, kAbove, kLeft, kFourAbove, kBlockLiteral };
+const char* const kKindNames[] = {"literal",    "repeat",          "block_above",
+                                  "block_left", "block_four_above", "block_literal"};
 
-std::vector<uint8_t> MakeFile(RowKind kind) {
+std::vector<uint8_t> MakeFile(RowKind kind, uint16_t width, uint16_t height) {
+  const uint32_t groups = PictureGroups(width);
+  const uint32_t selector_bytes = PictureSelectorBytes(width);
   std::vector<uint8_t> file = {'H', 'K', '0', '3', 0x1A, 2, 0, 0, 0, 0};
   for (uint16_t word :
-       {kSide, kSide, uint16_t{0}, uint16_t{0xF800}, uint16_t{0x07C0}, uint16_t{0x003E}}) {
+       {width, height, uint16_t{0}, uint16_t{0xF800}, uint16_t{0x07C0}, uint16_t{0x003E}}) {
     file.push_back(static_cast<uint8_t>(word >> 8));
     file.push_back(static_cast<uint8_t>(word));
   }
   std::mt19937 rng(42);
   auto literal_row = [&] {
     file.push_back(0x00);
-    for (uint32_t g = 0; g < 2 * kGroups; ++g) file.push_back(static_cast<uint8_t>(rng()));
+    for (uint32_t g = 0; g < 2 * groups; ++g) file.push_back(static_cast<uint8_t>(rng()));
   };
   const uint8_t selector_byte[] = {0, 0x00, 0x55, 0xAA, 0xFF, 0x00};
   // Copy rows need something above them worth copying: the first rows are literal.
-  const uint32_t lead = kind == kLiteral        ? kSide
+  const uint32_t lead = kind == kLiteral        ? height
                         : kind == kFourAbove    ? 4
                         : kind == kBlockLiteral ? 0
                                                 : 1;
-  for (uint32_t row = 0; row < kSide; ++row) {
+  for (uint32_t row = 0; row < height; ++row) {
     if (row < lead) {
       literal_row();
     } else if (kind == kRepeat) {
       file.push_back(0xC0);
     } else {
       file.push_back(0x80);
-      file.insert(file.end(), kGroups / 4, selector_byte[kind]);
+      file.insert(file.end(), selector_bytes, selector_byte[kind]);
       if (kind == kBlockLiteral)
-        for (uint32_t g = 0; g < 2 * kGroups; ++g) file.push_back(static_cast<uint8_t>(rng()));
+        for (uint32_t g = 0; g < 2 * groups; ++g) file.push_back(static_cast<uint8_t>(rng()));
     }
   }
   return file;
 }
 
-void BM_Decode(benchmark::State& state) {
-  const std::vector<uint8_t> file = MakeFile(static_cast<RowKind>(state.range(0)));
+void DecodeLoop(benchmark::State& state, const std::vector<uint8_t>& file) {
+  uint64_t buffer_bytes = 0;
   for (auto _ : state) {
     PictureHeader header;
     PictureRows rows;
@@ -62,42 +65,89 @@ void BM_Decode(benchmark::State& state) {
       state.SkipWithError("decode failed");
       break;
     }
+    buffer_bytes = PictureBufferBytes(header.width, header.height);
     benchmark::DoNotOptimize(rows.index_buffer);
     std::free(rows.index_buffer);
   }
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kBufferBytes));
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(buffer_bytes));
 }
-BENCHMARK(BM_Decode)->Arg(kLiteral)->Name("decode/literal");
-BENCHMARK(BM_Decode)->Arg(kRepeat)->Name("decode/repeat");
-BENCHMARK(BM_Decode)->Arg(kAbove)->Name("decode/block_above");
-BENCHMARK(BM_Decode)->Arg(kLeft)->Name("decode/block_left");
-BENCHMARK(BM_Decode)->Arg(kFourAbove)->Name("decode/block_four_above");
-BENCHMARK(BM_Decode)->Arg(kBlockLiteral)->Name("decode/block_literal");
 
-// The reference: copying the same number of bytes into a buffer that is
+// Arguments: row kind, width, height.
+void BM_Decode(benchmark::State& state) {
+  DecodeLoop(state, MakeFile(static_cast<RowKind>(state.range(0)),
+                             static_cast<uint16_t>(state.range(1)),
+                             static_cast<uint16_t>(state.range(2))));
+}
+
+// The reference: copying an index buffer's bytes into a buffer that is
 // allocated (and zeroed) each time, as the decoder's is, ...
 void BM_MemcpyFresh(benchmark::State& state) {
-  std::vector<uint8_t> source(kBufferBytes, 1);
+  const size_t bytes = PictureBufferBytes(static_cast<uint32_t>(state.range(0)),
+                                          static_cast<uint32_t>(state.range(1)));
+  std::vector<uint8_t> source(bytes, 1);
   for (auto _ : state) {
-    uint8_t* target = static_cast<uint8_t*>(std::calloc(kBufferBytes, 1));
-    std::memcpy(target, source.data(), kBufferBytes);
+    uint8_t* target = static_cast<uint8_t*>(std::calloc(bytes, 1));
+    std::memcpy(target, source.data(), bytes);
     benchmark::DoNotOptimize(target);
     std::free(target);
   }
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kBufferBytes));
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
 }
-BENCHMARK(BM_MemcpyFresh)->Name("memcpy/fresh_buffer");
 
 // ... and into one that stays allocated, the fastest copy there is.
 void BM_MemcpyWarm(benchmark::State& state) {
-  std::vector<uint8_t> source(kBufferBytes, 1), target(kBufferBytes, 0);
+  const size_t bytes = PictureBufferBytes(static_cast<uint32_t>(state.range(0)),
+                                          static_cast<uint32_t>(state.range(1)));
+  std::vector<uint8_t> source(bytes, 1), target(bytes, 0);
   for (auto _ : state) {
-    std::memcpy(target.data(), source.data(), kBufferBytes);
+    std::memcpy(target.data(), source.data(), bytes);
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kBufferBytes));
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
 }
-BENCHMARK(BM_MemcpyWarm)->Name("memcpy/warm_buffer");
+
+struct Size {
+  int width, height;
+};
+const Size kSizes[] = {{4088, 4096}, {4096, 4096}, {8188, 2048}, {640, 400}};
+
+int RegisterAll() {
+  char name[64];
+  for (const Size& size : kSizes) {
+    for (int kind = kLiteral; kind <= kBlockLiteral; ++kind) {
+      std::snprintf(name, sizeof name, "decode/%s/%dx%d", kKindNames[kind], size.width,
+                    size.height);
+      benchmark::RegisterBenchmark(name, BM_Decode)->Args({kind, size.width, size.height});
+    }
+    std::snprintf(name, sizeof name, "memcpy/fresh_buffer/%dx%d", size.width, size.height);
+    benchmark::RegisterBenchmark(name, BM_MemcpyFresh)->Args({size.width, size.height});
+    std::snprintf(name, sizeof name, "memcpy/warm_buffer/%dx%d", size.width, size.height);
+    benchmark::RegisterBenchmark(name, BM_MemcpyWarm)->Args({size.width, size.height});
+  }
+  // Repeat rows across widths around the 4096 and 8192 strides and between.
+  for (int width : {1000, 2040, 2048, 3000, 4080, 4084, 4092, 4100, 4104, 6000, 8184, 8192, 8196}) {
+    std::snprintf(name, sizeof name, "sweep/repeat/%dx1024", width);
+    benchmark::RegisterBenchmark(name, BM_Decode)->Args({kRepeat, width, 1024});
+    std::snprintf(name, sizeof name, "sweep/memcpy_fresh/%dx1024", width);
+    benchmark::RegisterBenchmark(name, BM_MemcpyFresh)->Args({width, 1024});
+  }
+  return 0;
+}
+const int kRegistered = RegisterAll();
+
+// A real picture, encoded by vldtool from a drawing.
+void BM_DecodeSample(benchmark::State& state) {
+  std::vector<uint8_t> file;
+  if (FILE* in = std::fopen(VLD_BENCH_SAMPLE, "rb")) {
+    uint8_t chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+      file.insert(file.end(), chunk, chunk + got);
+    std::fclose(in);
+  }
+  DecodeLoop(state, file);
+}
+BENCHMARK(BM_DecodeSample)->Name("decode/sample_waves_800x560");
 
 }  // namespace
 
