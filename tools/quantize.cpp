@@ -378,13 +378,14 @@ void ReduceColours(Image* image, const ColourOptions& options, uint16_t palette[
         Nearest(ColourOfWord(static_cast<uint16_t>(key << 1)), colours, first, choices));
 
   // Ordered dither spreads each pixel by up to half the gap between the
-  // closest two entries, so flat areas of an entry's own colour stay flat.
+  // closest two distinct entries, so flat areas of an entry's own colour
+  // stay flat.
   int spread = 255;
   for (int a = first; a < first + choices; ++a)
     for (int b = a + 1; b < first + choices; ++b) {
       int gap = 0;
       for (int c = 0; c < 3; ++c) gap = std::max(gap, std::abs(colours[a].c[c] - colours[b].c[c]));
-      spread = std::min(spread, gap);
+      if (gap > 0) spread = std::min(spread, gap);
     }
 
   // Indices are written over the pixels they come from: row y's indices end

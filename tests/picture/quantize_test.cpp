@@ -1,0 +1,237 @@
+// Colour reduction and the PNG text chunks, called directly.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "picture/decode.h"
+#include "tools/png_text.h"
+#include "tools/quantize.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Paint {
+  uint8_t rgba[4];
+  int share;  // pixels out of every 100
+};
+
+// An RGBA image of 100 x 20 whose columns are painted in the given shares;
+// each colour varies a little down the rows, as anti-aliased art does.
+Image MakeImage(const std::vector<Paint>& paints) {
+  Image image;
+  image.width = 100;
+  image.height = 20;
+  for (uint32_t y = 0; y < image.height; ++y) {
+    int column = 0;
+    for (const Paint& paint : paints)
+      for (int k = 0; k < paint.share; ++k, ++column) {
+        const int jitter = static_cast<int>((y + column) % 5) * 2 - 4;
+        for (int c = 0; c < 3; ++c)
+          image.rgba.push_back(static_cast<uint8_t>(
+              std::min(255, std::max(0, paint.rgba[c] + (paint.rgba[c] > 127 ? -1 : 1) * jitter))));
+        image.rgba.push_back(paint.rgba[3]);
+      }
+  }
+  return image;
+}
+
+int Darkness(uint16_t word) {
+  const Rgb rgb = GrbiToRgb(word);
+  return rgb.r + rgb.g + rgb.b;
+}
+
+TEST(Quantize, SmallDistinctColoursSurvive) {
+  struct Case {
+    const char* name;
+    std::vector<Paint> paints;
+    int transparent_columns;  // at the left; 0 when none
+  } cases[] = {
+      // A chart: white paper, grid lines, three line colours and 2% black text.
+      {"chart",
+       {{{255, 255, 255, 255}, 80},
+        {{225, 225, 225, 255}, 6},
+        {{31, 119, 180, 255}, 4},
+        {{255, 127, 14, 255}, 4},
+        {{44, 160, 44, 255}, 4},
+        {{0, 0, 0, 255}, 2}},
+       0},
+      // A screenshot with a few see-through pixels: its black text must not
+      // be lost to grey because index 0 is taken.
+      {"screenshot",
+       {{{0, 0, 0, 0}, 1},
+        {{211, 208, 202, 255}, 45},
+        {{249, 249, 249, 255}, 35},
+        {{165, 165, 165, 255}, 14},
+        {{0, 0, 0, 255}, 5}},
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Image image = MakeImage(c.paints);
+    uint16_t palette[4];
+    ReduceColours(&image, ColourOptions{}, palette);
+    ASSERT_EQ(image.indices.size(), 2000u);
+    const uint8_t black_index = image.indices[99];  // the last column is black
+    EXPECT_LT(Darkness(palette[black_index]), 64) << "black text keeps a dark colour";
+    if (c.transparent_columns > 0) {
+      EXPECT_EQ(palette[0], 0x0000);
+      EXPECT_EQ(palette[black_index], 0x0001) << "opaque black is not see-through";
+      for (uint32_t i = 0; i < image.indices.size(); ++i)
+        EXPECT_EQ(image.indices[i] == 0, i % 100 < 1u) << "pixel " << i;
+    }
+  }
+}
+
+TEST(Quantize, EveryPixelFormGivesTheSameResult) {
+  Image rgba = MakeImage({{{0, 0, 0, 0}, 3}, {{200, 40, 40, 255}, 50}, {{20, 20, 220, 255}, 47}});
+  Image grbi = rgba, indexed;
+  grbi.rgba.clear();
+  for (size_t i = 0; i < rgba.rgba.size(); i += 4) {
+    const uint16_t word =
+        GrbiOfPixel(rgba.rgba[i], rgba.rgba[i + 1], rgba.rgba[i + 2], rgba.rgba[i + 3]);
+    grbi.grbi.push_back(static_cast<uint8_t>(word));
+    grbi.grbi.push_back(static_cast<uint8_t>(word >> 8));
+  }
+  // The same pixels as a palette image of more than four entries.
+  indexed.width = rgba.width;
+  indexed.height = rgba.height;
+  indexed.indexed = 1;
+  for (size_t i = 0; i < rgba.rgba.size(); i += 4) {
+    size_t entry = 0;
+    while (entry < indexed.palette_rgba.size() &&
+           std::memcmp(&indexed.palette_rgba[entry], &rgba.rgba[i], 4) != 0)
+      entry += 4;
+    if (entry == indexed.palette_rgba.size())
+      indexed.palette_rgba.insert(indexed.palette_rgba.end(), &rgba.rgba[i], &rgba.rgba[i] + 4);
+    indexed.indices.push_back(static_cast<uint8_t>(entry / 4));
+  }
+  ASSERT_GT(indexed.palette_rgba.size(), 16u);
+  uint16_t p1[4], p2[4], p3[4];
+  ReduceColours(&rgba, ColourOptions{}, p1);
+  ReduceColours(&grbi, ColourOptions{}, p2);
+  ReduceColours(&indexed, ColourOptions{}, p3);
+  EXPECT_EQ(rgba.indices, grbi.indices);
+  EXPECT_EQ(rgba.indices, indexed.indices);
+  EXPECT_EQ(0, std::memcmp(p1, p2, sizeof p1));
+  EXPECT_EQ(0, std::memcmp(p1, p3, sizeof p1));
+  EXPECT_TRUE(grbi.grbi.empty() && rgba.rgba.empty()) << "the pixels are given up";
+}
+
+TEST(Quantize, DitheringMixesTheGivenColours) {
+  // Grey 100 mapped to black and white: undithered it is all black;
+  // dithered, about 100/255 of the pixels are white, the same way every time.
+  ColourOptions options;
+  options.palette_given = 1;
+  ASSERT_TRUE(ParsePaletteList("0x0000,#ffffff,#ffffff,#ffffff", options.palette));
+  for (Dither dither : {kDitherNone, kDitherFloydSteinberg, kDitherOrdered}) {
+    SCOPED_TRACE(static_cast<int>(dither));
+    options.dither = dither;
+    Image first = MakeImage({{{100, 100, 100, 255}, 100}});
+    Image second = first;
+    uint16_t palette[4];
+    ReduceColours(&first, options, palette);
+    ReduceColours(&second, options, palette);
+    EXPECT_EQ(first.indices, second.indices);
+    size_t white = 0;
+    for (uint8_t index : first.indices) white += index != 0;
+    EXPECT_NEAR(static_cast<double>(white) / first.indices.size(),
+                dither == kDitherNone ? 0.0 : 100.0 / 255, 0.05);
+  }
+}
+
+TEST(Quantize, GivenPaletteIsMappedNotRecoloured) {
+  ColourOptions options;
+  options.palette_given = 1;
+  ASSERT_TRUE(ParsePaletteList("0,#ff0000,0x07C0,#0000FF", options.palette));
+  EXPECT_EQ(options.palette[1], 0x07C0);  // red is bits 10-6
+  EXPECT_EQ(options.palette[3], 0x003E);
+  Image image = MakeImage({{{10, 10, 240, 255}, 30}, {{240, 20, 20, 255}, 70}});
+  uint16_t palette[4];
+  ReduceColours(&image, options, palette);
+  EXPECT_EQ(0, std::memcmp(palette, options.palette, sizeof palette));
+  EXPECT_EQ(image.indices[0], 3);   // blue
+  EXPECT_EQ(image.indices[99], 1);  // red
+  uint16_t words[4];
+  for (const char* bad : {"1,2,3", "1,2,3,4,5", "#12345,0,0,0", "#1234567,0,0,0", "0x10000,0,0,0",
+                          "#gg0000,0,0,0", "1,,2,3"})
+    EXPECT_FALSE(ParsePaletteList(bad, words)) << bad;
+}
+
+TEST(Quantize, PaletteImagesKeepIndicesAndWords) {
+  struct Case {
+    const char* name;
+    uint8_t alpha[4];
+    const uint16_t* known;
+    int kept;
+    uint16_t expected[4];
+  };
+  const uint16_t known[4] = {0x0001, 0xDFDF, 0x9E0E, 0x1234};  // last: another colour now
+  const Case cases[] = {
+      {"opaque", {255, 255, 255, 255}, nullptr, 1, {0x0000, 0xDFDE, 0x9E0E, 0xFFFE}},
+      {"see-through zero", {0, 255, 255, 255}, nullptr, 1, {0x0000, 0xDFDE, 0x9E0E, 0xFFFE}},
+      {"words from text", {255, 255, 255, 255}, known, 1, {0x0001, 0xDFDF, 0x9E0E, 0xFFFE}},
+      {"see-through two", {255, 255, 0, 255}, nullptr, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Image image;
+    image.width = 4;
+    image.height = 1;
+    image.indexed = 1;
+    image.indices = {0, 1, 2, 3};
+    const uint16_t words[4] = {0x0000, 0xDFDE, 0x9E0E, 0xFFFE};
+    for (int k = 0; k < 4; ++k) {
+      const Rgb rgb = GrbiToRgb(words[k]);
+      image.palette_rgba.insert(image.palette_rgba.end(), {rgb.r, rgb.g, rgb.b, c.alpha[k]});
+    }
+    uint16_t palette[4] = {};
+    ASSERT_EQ(KeepPaletteIndices(image, c.known, palette), c.kept);
+    if (c.kept) {
+      EXPECT_EQ(0, std::memcmp(palette, c.expected, sizeof palette));
+    }
+  }
+}
+
+// A PNG's signature and header chunk, then the end chunk.
+Bytes MinimalPng() {
+  return {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0,   0,    0,    13,   'I', 'H', 'D',
+          'R',  0,   0,   0,   1,    0,    0,    0,    1,   8,    3,    0,    0,   0,   0x28,
+          0xCB, 0x34, 0xBB, 0,  0,    0,    0,    'I',  'E', 'N',  'D',  0xAE, 0x42, 0x60, 0x82};
+}
+
+TEST(PngText, WritesAndReadsTheChunks) {
+  PngText text;
+  text.has_comment = 1;
+  text.comment = "春の桜 \xE2\x80\x95 x";
+  text.has_anchor = 1;
+  text.anchor[0] = 640;
+  text.anchor[1] = 24;
+  text.has_palette = 1;
+  const uint16_t words[4] = {0x0001, 0xDFDE, 0x9E0E, 0xFFFF};
+  std::memcpy(text.palette, words, sizeof words);
+  Bytes png = MinimalPng();
+  ASSERT_TRUE(AddPngText(&png, text));
+  PngText back;
+  ReadPngText(png, &back);
+  EXPECT_TRUE(back.has_comment && back.has_anchor && back.has_palette);
+  EXPECT_EQ(back.comment, text.comment);
+  EXPECT_EQ(back.anchor[0], 640);
+  EXPECT_EQ(back.anchor[1], 24);
+  EXPECT_EQ(0, std::memcmp(back.palette, words, sizeof words));
+
+  // A damaged chunk is passed over; a cut file loses what is cut.
+  Bytes damaged = png;
+  damaged[33 + 8 + 9] ^= 1;  // a byte of the comment chunk's text
+  ReadPngText(damaged, &back);
+  EXPECT_FALSE(back.has_comment);
+  EXPECT_TRUE(back.has_anchor);
+  for (size_t size = 0; size < png.size(); ++size) ReadPngText(Bytes(png.begin(), png.begin() + size), &back);
+
+  Bytes not_png = {1, 2, 3};
+  EXPECT_FALSE(AddPngText(&not_png, text));
+}
+
+}  // namespace
