@@ -391,4 +391,37 @@ TEST(Decode, AgreesWithPlainDecodingOnRandomFiles) {
   }
 }
 
+// Rows that copy whole rows or runs of groups from above, at the widths
+// whose strides sit at or just past a multiple of 4096 and at 640: the
+// pieces the copies are made in must add up to exactly the plain result.
+TEST(Decode, LongCopiesAgreeWithPlainDecoding) {
+  std::mt19937 rng(77);
+  for (uint16_t width : {4088, 4096, 8188, 640}) {
+    SCOPED_TRACE(width);
+    const uint32_t groups = PictureGroups(width);
+    const uint32_t selector_bytes = PictureSelectorBytes(width);
+    Bytes rows;
+    auto literal = [&] {
+      rows.push_back(0x00);
+      for (uint32_t g = 0; g < 2 * groups; ++g) rows.push_back(static_cast<uint8_t>(rng()));
+    };
+    auto block = [&](uint8_t selector) {
+      rows.push_back(0x80);
+      rows.insert(rows.end(), selector_bytes, selector);
+    };
+    for (int r = 0; r < 4; ++r) literal();
+    rows.push_back(0xC0);  // repeat
+    block(0x55);           // all above
+    block(0xFF);           // all four above
+    literal();
+    block(0x55);
+    rows.push_back(0xC0);
+    const Bytes file = MakeFile(width, 10, rows);
+    Decoded d = DecodeAll(file);
+    ASSERT_EQ(d.status, kPictureOk);
+    EXPECT_EQ(d.rows.end_offset, file.size());
+    EXPECT_TRUE(d.buffer == PlainDecode(file, d.header));
+  }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -252,6 +253,74 @@ TEST_F(VldtoolTest, EncodeReducesTrueColourAndMakesTransparencyIndexZero) {
   }
 }
 
+// decode then encode gives the file back byte for byte: comment, anchor,
+// palette words (intensity bits included) and indices, with or without a
+// see-through index 0 in between.
+TEST_F(VldtoolTest, DecodeThenEncodeGivesTheSameFile) {
+  std::vector<std::string> files;
+  for (const char* sample : {"crescent", "fuji-night", "heart", "sakura", "waves"})
+    files.push_back(std::string(VLD_SAMPLES_DIR) + "/" + sample + ".vld");
+  std::mt19937 rng(9);
+  const std::string comments[] = {"", "abc", "\x82\xb3\x82\xad\x82\xe7 no 1", "~!#$%&()=|{}"};
+  for (int n = 0; n < 12; ++n) {
+    const uint16_t width = static_cast<uint16_t>(1 + rng() % 300);
+    const uint16_t height = static_cast<uint16_t>(1 + rng() % 40);
+    Bytes indices(size_t{width} * height);
+    for (size_t i = 0; i < indices.size(); ++i)
+      indices[i] = i >= width && rng() % 3 != 0 ? indices[i - width] : static_cast<uint8_t>(rng() % 4);
+    EncodeSource source;
+    source.indices = indices.data();
+    source.width = width;
+    source.height = height;
+    source.anchor_x = static_cast<uint16_t>(rng());
+    source.anchor_y = static_cast<uint16_t>(rng());
+    for (uint16_t& word : source.palette) word = static_cast<uint16_t>(rng());
+    if (n % 3 == 0) source.palette[0] = static_cast<uint16_t>(rng() % 2);  // either black
+    const std::string& comment = comments[n % 4];
+    source.comment = comment.data();
+    source.comment_length = comment.size();
+    Bytes file;
+    ASSERT_TRUE(EncodePicture(source, &file));
+    files.push_back(Path("random" + std::to_string(n) + ".vld"));
+    WriteBytes(files.back(), file);
+  }
+  for (const std::string& file : files) {
+    for (const char* option : {"", " --transparent"}) {
+      SCOPED_TRACE(file + option);
+      ToolRun run = Tool("decode '" + file + "' -o '" + Path("round.png") + "'" + option);
+      ASSERT_EQ(run.status, 0) << run.err;
+      run = Tool("encode '" + Path("round.png") + "' -o '" + Path("round.vld") + "'");
+      ASSERT_EQ(run.status, 0) << run.err;
+      EXPECT_TRUE(ReadText(Path("round.vld")) == ReadText(file));
+    }
+  }
+}
+
+TEST_F(VldtoolTest, EncodeOverridesTheTextAndReportsWhatItWrote) {
+  ToolRun run = Tool("decode '" + std::string(VLD_SAMPLES_DIR) + "/sakura.vld' -o '" +
+                     Path("s.png") + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  run = Tool("encode '" + Path("s.png") + "' -o '" + Path("s.vld") + "' --comment x --anchor 1,2");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string written = ReadText(Path("s.vld"));
+  const Decoded d = DecodeAll(Bytes(written.begin(), written.end()));
+  EXPECT_STREQ(d.header.comment, "x");
+  EXPECT_EQ(d.header.anchor_x, 1);
+  EXPECT_EQ(d.header.anchor_y, 2);
+  EXPECT_EQ(run.err, "vldtool: encode: " + Path("s.vld") +
+                         ": 220x150, colours 0x0000 #000000, 0x32C8 #5a3121, 0x9FAE #f79cbd, "
+                         "0xEFFC #ffeff7, rows 0 literal 20 repeat 130 block, " +
+                         std::to_string(written.size()) + " bytes\n");
+
+  // Larger than the reference screen: a warning, and the file all the same.
+  WritePng(Path("wide.png"), 769, 1, Bytes(769 * 4, 255));
+  run = Tool("encode '" + Path("wide.png") + "' -o '" + Path("wide.vld") + "'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.err.find("warning: 769x1 is larger than the 768x512"), std::string::npos);
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+  EXPECT_FALSE(ReadText(Path("wide.vld")).empty());
+}
+
 TEST_F(VldtoolTest, FailuresSayWhyAndLeaveNoFile) {
   WritePng(Path("in.png"), 2, 1, Bytes({1, 2, 3, 255, 4, 5, 6, 255}));
   WriteBytes(Path("bad.png"), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0});
@@ -267,6 +336,8 @@ TEST_F(VldtoolTest, FailuresSayWhyAndLeaveNoFile) {
       {"encode bad.png -o out.vld", "bad.png"},
       {"encode missing.png -o out.vld", "missing.png"},
       {"encode in.png -o out.vld --palette 1,2,3", "--palette"},
+      {"encode in.png -o out.vld --palette 1,2,3,#12345", "--palette"},
+      {"encode in.png -o out.vld --dither random", "--dither"},
       {"encode in.png -o out.vld --anchor 70000,1", "--anchor"},
       {"encode in.png -o nodir/out.vld", "nodir/out.vld"},
       {"decode ex.vld -o out.png", "ends inside row 1"},
