@@ -47,16 +47,28 @@ inline void CopyGroup(uint8_t* out, size_t back) {
 }
 
 // Repeats the 8 bytes before `out` over `length` bytes (a multiple of 8):
-// a run of "left" copies. The filled part doubles with each copy, so long
-// runs cost a handful of memcpy calls rather than one store per group.
+// a run of "left" copies. The pattern is laid out 64 bytes wide once and
+// stored a block at a time, as wide stores of the same registers.
 inline void FillGroups(uint8_t* out, size_t length) {
-  std::memcpy(out, out - 8, 8);
-  size_t filled = 8;
-  while (filled < length) {
-    const size_t chunk = filled < length - filled ? filled : length - filled;
-    std::memcpy(out + filled, out, chunk);
-    filled += chunk;
+  uint8_t pattern[64];
+  for (size_t at = 0; at < sizeof pattern; at += 8) std::memcpy(pattern + at, out - 8, 8);
+  size_t at = 0;
+  for (; at + sizeof pattern <= length; at += sizeof pattern)
+    std::memcpy(out + at, pattern, sizeof pattern);
+  std::memcpy(out + at, pattern, length - at);
+}
+
+// How many of the `limit` bytes from `p` on equal `byte`, compared eight at
+// a time while they last.
+inline uint32_t RunLength(const uint8_t* p, uint32_t limit, uint8_t byte) {
+  const uint64_t pattern = 0x0101010101010101ull * byte;
+  uint32_t n = 0;
+  for (uint64_t chunk; n + 8 <= limit; n += 8) {
+    std::memcpy(&chunk, p + n, 8);
+    if (chunk != pattern) break;
   }
+  while (n < limit && p[n] == byte) ++n;
+  return n;
 }
 
 // Copies `length` bytes from `from` to `out` (never overlapping) in pieces
@@ -104,8 +116,8 @@ const uint8_t* DecodeRow(const uint8_t* in, const uint8_t* in_end, uint8_t* out,
     if ((g & 3) == 0 && groups - g >= 4) {
       const uint8_t byte = selectors[g >> 2];
       if (byte == 0x55 || byte == 0xFF || byte == 0xAA) {
-        uint32_t run = 1;
-        while (groups - g - 4 * run >= 4 && selectors[(g >> 2) + run] == byte) ++run;
+        // Whole selector bytes only: a last byte's missing groups do not count.
+        const uint32_t run = RunLength(selectors + (g >> 2), (groups - g) / 4, byte);
         const size_t run_bytes = 32 * size_t{run};
         if (byte == 0xAA) {
           FillGroups(out, run_bytes);
