@@ -14,7 +14,8 @@ int CheckImageSize(uint64_t width, uint64_t height, std::string* error) {
     *error = "the picture is " + size + "; a picture file holds at most 65535x65535";
     return 0;
   }
-  const uint64_t buffer_bytes = (height + 4) * ((width + 11) & ~uint64_t{3});
+  const uint64_t buffer_bytes =
+      PictureBufferBytes(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
   if (buffer_bytes > kMaxIndexBufferBytes) {
     *error = "the picture is " + size + ", too large for the viewer (over " +
              std::to_string(kMaxIndexBufferBytes >> 20) + " MiB decoded)";
