@@ -211,10 +211,10 @@ int AddPictureText(const PictureHeader& header, std::vector<uint8_t>* png, const
                  input, kCommentSize - 1);
   const size_t kept = header.comment_length < kCommentSize - 1 ? header.comment_length
                                                                 : size_t{kCommentSize - 1};
-  if (text.has_comment && !Cp932ToUtf8(header.comment, kept, &text.comment))
+  if (text.has_comment && !Cp932ToUtf8(header.comment, kept, false, &text.comment))
     std::fprintf(stderr,
                  "vldtool: decode: %s: warning: the comment is not all code page 932 text; "
-                 "the rest is kept as \\xNN escapes\n",
+                 "the PNG has U+FFFD for the bytes that are not\n",
                  input);
   text.has_anchor = 1;
   text.anchor[0] = header.anchor_x;
