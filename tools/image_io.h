@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
-// An image as a reader leaves it, in exactly one of three forms:
-// - a palette image: `indexed` 1, `indices` and `palette_rgba` set, and the
-//   pixels not expanded (rgba and grbi empty);
+// An image as a reader leaves it, in one of three forms:
+// - a palette image: `indexed` 1, `indices` (each within the palette) and
+//   `palette_rgba` set; the colour reduction reads these alone, so a reader
+//   need not expand them (the PNG reader does not; one that also fills
+//   `rgba`, as ExpandPalette does, only costs memory);
 // - true colour as `rgba`;
 // - true colour already narrowed to `grbi`, which takes half the memory of
 //   rgba and loses nothing the encoder keeps (it chooses colours at that
