@@ -55,6 +55,10 @@
 
 // Largest index buffer ((height + 4) * stride bytes) the decoder will allocate.
 constexpr uint64_t kMaxIndexBufferBytes = uint64_t{256} << 20;
+// The viewer reads no picture file of this size or more: a file that large
+// could only describe a buffer over the limit above, and reading it whole is
+// not worth attempting.
+constexpr uint64_t kMaxPictureFileBytes = uint64_t{256} << 20;
 
 enum PictureStatus : int {
   kPictureOk = 0,

@@ -20,10 +20,6 @@
 
 namespace {
 
-// Larger files are not read: the decoder would refuse an index buffer of that
-// size anyway, and a single read of such a block is not worth attempting.
-constexpr DWORD kMaxFileBytes = DWORD{256} << 20;
-
 constexpr int kColourTableEntries = 256;
 
 void StoreComment(const PictureHeader& header) {
@@ -160,7 +156,7 @@ int LoadPictureFile(const char* command_line) {
   // low part alone would pass for a small size.
   DWORD size_high = 0;
   const DWORD size = GetFileSize(file, &size_high);
-  if (size == INVALID_FILE_SIZE || size_high != 0 || size >= kMaxFileBytes) {
+  if (size == INVALID_FILE_SIZE || size_high != 0 || size >= kMaxPictureFileBytes) {
     CloseHandle(file);
     return 0;
   }

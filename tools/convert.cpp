@@ -176,7 +176,9 @@ int ConvertAll(const char* command, const Targets& targets, const char* extensio
     if (targets.inputs.size() > 1)
       return UsageError(command, "-o takes one input file; use -d DIR for more");
   } else if (!IsDirectory(targets.directory)) {
-    Fail(command, targets.directory, "not a folder");
+    struct stat info;
+    Fail(command, targets.directory,
+         stat(targets.directory, &info) == 0 ? "not a folder" : "no such folder (make it first)");
     return 1;
   }
   const bool progress = targets.inputs.size() > 1 && StderrIsTerminal();

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-// The viewer reads no picture file of this size or more.
-constexpr uint64_t kMaxPictureFileBytes = uint64_t{256} << 20;
+#include "picture/decode.h"
+
 // An image file larger than this is refused unread; a picture's largest
 // image, stored without compression as RGBA, stays well under it.
 constexpr uint64_t kMaxImageFileBytes = uint64_t{1} << 30;

@@ -276,6 +276,9 @@ class CommandLine(ToolTest):
         lines = result.stderr.decode().splitlines()
         self.assertEqual([line.split(":")[2] for line in lines], [" b/ex.vld", " b/one.vld"], lines)
         self.assertEqual(sorted(os.listdir(self.path("b"))), ["ex.vld", "one.vld"])
+        for folder, reason in (("nowhere", "no such folder"), ("ex.vld", "not a folder")):
+            result = run(["decode", "ex.vld", "-d", folder], cwd=self.dir)
+            self.assertEqual((result.returncode, reason in result.stderr.decode()), (1, True))
 
     def test_progress_only_on_a_terminal(self):
         os.mkdir(self.path("d"))
