@@ -109,7 +109,6 @@ int ReadFirstImage(GifFileType* gif, Image* image, std::string* error) {
     }
   }
   if (!CheckPaletteIndices(*image, error)) return 0;
-  ExpandPalette(image);
   return 1;
 }
 

@@ -54,8 +54,3 @@ const char* ImageKind(const std::vector<uint8_t>& bytes) {
   return nullptr;
 }
 
-void ExpandPalette(Image* image) {
-  image->rgba.resize(image->indices.size() * 4);
-  for (size_t i = 0; i < image->indices.size(); ++i)
-    std::memcpy(&image->rgba[4 * i], &image->palette_rgba[4 * size_t{image->indices[i]}], 4);
-}

@@ -9,9 +9,8 @@
 
 // An image as a reader leaves it, in one of three forms:
 // - a palette image: `indexed` 1, `indices` (each within the palette) and
-//   `palette_rgba` set; the colour reduction reads these alone, so a reader
-//   need not expand them (the PNG reader does not; one that also fills
-//   `rgba`, as ExpandPalette does, only costs memory);
+//   `palette_rgba` set; the colour reduction reads these alone, so readers
+//   leave `rgba` empty rather than spend four bytes a pixel on it;
 // - true colour as `rgba`;
 // - true colour already narrowed to `grbi`, which takes half the memory of
 //   rgba and loses nothing the encoder keeps (it chooses colours at that
@@ -64,10 +63,6 @@ const char* ImageKind(const std::vector<uint8_t>& bytes);
 // Refuses (0, with a reason) a palette image with a pixel whose index has
 // no palette entry, as a damaged file may hold.
 int CheckPaletteIndices(const Image& image, std::string* error);
-
-// Also gives a palette image its pixels as RGBA, for colour reduction that
-// works from RGBA alone.
-void ExpandPalette(Image* image);
 
 // The codecs behind ReadImage on Linux.
 int ReadPngImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);

@@ -185,7 +185,6 @@ int ReadIndexed(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, int b
   }
   image->indexed = 1;
   if (!CheckPaletteIndices(*image, error)) return 0;
-  ExpandPalette(image);
   return 1;
 }
 
