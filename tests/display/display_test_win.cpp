@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/viewer_state.h"
+#include "picture/decode.h"
 #include "picture/display.h"
 #include "picture/encode.h"
 #include "tests/display/gdi_readback.h"
@@ -120,7 +121,7 @@ class DisplayTest : public ::testing::Test {
 
   // Checks every display object against the source picture.
   void ExpectPicture(const Source& source) {
-    const uint32_t stride = (source.width + 11u) & ~3u;
+    const uint32_t stride = PictureStride(source.width);
     const uint32_t mask_width = (source.width + 31u) / 32 * 32;
     EXPECT_EQ(g_viewer.picture_width, source.width);
     EXPECT_EQ(g_viewer.picture_height, source.height);

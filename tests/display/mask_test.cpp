@@ -10,14 +10,10 @@
 
 namespace {
 
-uint32_t Stride(uint32_t width) {
-  return (width + 11) & ~3u;
-}
-
 // An index buffer in the decoder's layout with spare columns left zero, as
 // the decoder leaves them past the last group.
 std::vector<uint8_t> IndexBuffer(const std::vector<std::vector<uint8_t>>& rows, uint32_t width) {
-  const uint32_t stride = Stride(width);
+  const uint32_t stride = PictureStride(width);
   std::vector<uint8_t> buffer((rows.size() + 4) * stride, 0);
   for (size_t r = 0; r < rows.size(); ++r) {
     for (size_t x = 0; x < rows[r].size(); ++x) buffer[(4 + r) * stride + x] = rows[r][x];
@@ -29,7 +25,7 @@ std::vector<uint8_t> Mask(const std::vector<std::vector<uint8_t>>& rows, uint32_
   const std::vector<uint8_t> buffer = IndexBuffer(rows, width);
   const uint32_t height = static_cast<uint32_t>(rows.size());
   std::vector<uint8_t> mask(size_t{MaskRowBytes(width)} * height, 0xEE);
-  BuildMaskBits(buffer.data(), Stride(width), width, height, mask.data());
+  BuildMaskBits(buffer.data(), PictureStride(width), width, height, mask.data());
   return mask;
 }
 
