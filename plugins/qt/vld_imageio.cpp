@@ -45,9 +45,10 @@ class VldHandler : public QImageIOHandler {
     vld_picture picture;
     if (vld_decode(bytes.constData(), static_cast<size_t>(bytes.size()), &picture) != VLD_OK)
       return false;
-    QImage result(static_cast<int>(picture.width), static_cast<int>(picture.height),
-                  QImage::Format_Indexed8);
-    if (result.isNull()) {
+    // Within the reader's allocation limit, which the user may have set.
+    QImage result;
+    if (!allocateImage(QSize(static_cast<int>(picture.width), static_cast<int>(picture.height)),
+                       QImage::Format_Indexed8, &result)) {
       vld_picture_free(&picture);
       return false;
     }
