@@ -3,15 +3,13 @@
 
     deb.py CONFIG
 
-Takes the package the build made (making it first with `--target package`
-when it is missing or older than a file it holds), installs it with dpkg, and checks
-that Debian's triggers registered it: the consumers open the pictures with no
-private registration (consumers.py --installed), the manual page is found,
-and a C program builds against libvld through pkg-config and runs. Then
-`dpkg -r` must leave the package's folders and the caches the triggers
-rewrote (gdk-pixbuf's loaders cache, the MIME database, ld.so.cache) exactly
-as they were. Needs root; exits 77 (skipped) without it, or when a velinde
-package is already installed, which this test would take away.
+Makes the package when it is missing or older than what it holds, installs
+it with dpkg, and checks that Debian's triggers registered it: the consumers
+open the pictures with no private registration (consumers.py --installed),
+`man` finds the manual page, and a C program builds with `pkg-config vld`
+and runs. After `dpkg -r`, the package's folders and the caches the triggers
+rewrite must be exactly as before. Exits 77 (skipped) unless root, and when
+a velinde package is installed already, as this test would take it away.
 """
 
 import hashlib
@@ -22,59 +20,55 @@ import sys
 import tempfile
 import time
 
-CACHES = ["/etc/ld.so.cache", "/usr/share/mime"]
-
 
 def run(command, **options):
     return subprocess.run(command, capture_output=True, text=True, **options)
 
 
 def dpkg(*arguments):
-    """dpkg, waiting while another package tool holds the lock."""
-    for _ in range(60):
+    for _ in range(60):  # while another package tool holds the lock
         result = run(["dpkg"] + list(arguments))
         if result.returncode == 0 or "lock" not in result.stderr:
-            return result
+            break
         time.sleep(2)
     return result
 
 
 def installed():
-    """The package's dpkg status when it is installed, else None."""
-    result = run(["dpkg-query", "-W", "-f", "${Status}", "velinde"])
-    return result.stdout if "installed" in result.stdout.split() else None
+    status = run(["dpkg-query", "-W", "-f", "${Status}", "velinde"]).stdout
+    return status if "installed" in status.split() else None
 
 
 def snapshot(folders, caches):
-    """What the package may touch: its folders' listings and the caches' bytes."""
-    state = {}
-    for folder in folders:
-        state[folder] = sorted(os.listdir(folder)) if os.path.isdir(folder) else None
+    state = {folder: sorted(os.listdir(folder)) if os.path.isdir(folder) else None
+             for folder in folders}
     for cache in caches:
-        paths = [cache]
-        if os.path.isdir(cache):
-            paths = sorted(os.path.join(top, name) for top, _, names in os.walk(cache)
-                           for name in names)
-        for path in paths:
-            with open(path, "rb") as f:
-                state[path] = hashlib.sha256(f.read()).hexdigest()
+        for top, _, names in os.walk(cache) if os.path.isdir(cache) else [("", 0, [cache])]:
+            for name in names:
+                with open(os.path.join(top, name), "rb") as f:
+                    state[os.path.join(top, name)] = hashlib.sha256(f.read()).hexdigest()
     return state
 
 
-def use_library(work):
-    source = os.path.join(work, "use.c")
-    with open(source, "w") as f:
-        f.write('#include <stdio.h>\n#include "vld.h"\n'
-                'int main(void) { puts(vld_version()); return 0; }\n')
-    flags = run(["pkg-config", "--cflags", "--libs", "vld"])
-    if flags.returncode != 0:
-        return "pkg-config vld: " + flags.stderr.strip()
-    program = os.path.join(work, "use")
-    built = run(["cc", source, "-o", program] + flags.stdout.split())
-    if built.returncode != 0:
-        return "cc: " + built.stderr.strip()
-    ran = run([program])
-    return None if ran.returncode == 0 and ran.stdout.strip() else "the program failed"
+def use(config, problems):
+    env = {k: v for k, v in os.environ.items() if k not in ("GDK_PIXBUF_MODULE_FILE",
+                                                           "XDG_DATA_HOME", "QT_PLUGIN_PATH")}
+    consumers = subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__),
+                                "consumers.py"), sys.argv[1], "--installed"], env=env)
+    if consumers.returncode != 0:
+        problems.append("the consumers do not open the pictures")
+    manual = run(["man", "-w", "vldtool"]).stdout
+    if not manual.startswith("/usr/share/man/"):
+        problems.append("man -w vldtool: %r" % manual)
+    with tempfile.TemporaryDirectory() as work:
+        with open(os.path.join(work, "use.c"), "w") as f:
+            f.write('#include <stdio.h>\n#include "vld.h"\n'
+                    'int main(void) { puts(vld_version()); return 0; }\n')
+        flags = run(["pkg-config", "--cflags", "--libs", "vld"]).stdout.split()
+        built = run(["cc", "use.c", "-o", "use"] + flags, cwd=work)
+        ran = run([os.path.join(work, "use")]) if built.returncode == 0 else built
+        if ran.returncode != 0 or not ran.stdout.strip():
+            problems.append("a program using libvld: %s" % ran.stderr.strip())
 
 
 def main():
@@ -83,26 +77,26 @@ def main():
         print("skipped: installing a package needs root")
         return 77
     if installed():
-        print("skipped: a velinde package is installed (%s)" % installed())
+        print("skipped: velinde is installed already (%s)" % installed())
         return 77
+    deb = config["deb"]
     inputs = [config[key] for key in ("loader", "qt_plugin", "library", "vldtool", "mime_xml",
                                       "thumbnailer")]
     inputs.append(os.path.join(config["build"], "CPackConfig.cmake"))
-    if not os.path.isfile(config["deb"]) or any(
-            os.path.getmtime(path) > os.path.getmtime(config["deb"]) for path in inputs):
+    if not os.path.isfile(deb) or any(os.path.getmtime(p) > os.path.getmtime(deb) for p in inputs):
         built = run(["cmake", "--build", config["build"], "--target", "package"])
-        if built.returncode != 0 or not os.path.isfile(config["deb"]):
-            print(built.stdout + built.stderr)
-            print("FAIL: the package was not built")
+        if built.returncode != 0:
+            print(built.stdout + built.stderr + "FAIL: the package was not built")
             return 1
-    listing = run(["dpkg-deb", "-c", config["deb"]], check=True).stdout.splitlines()
-    files = [line.split()[5][1:] for line in listing if not line.endswith("/")]
+    files = [line.split()[5][1:] for line in run(["dpkg-deb", "-c", deb]).stdout.splitlines()
+             if not line.endswith("/")]
     folders = sorted({os.path.dirname(path) for path in files})
-    caches = CACHES + [os.path.join(os.path.dirname(config["system_loaders"]), "loaders.cache")]
+    caches = ["/etc/ld.so.cache", "/usr/share/mime",
+              os.path.join(os.path.dirname(config["system_loaders"]), "loaders.cache")]
     before = snapshot(folders, caches)
 
     problems = []
-    result = dpkg("-i", config["deb"])
+    result = dpkg("-i", deb)
     try:
         if result.returncode != 0:
             problems.append("dpkg -i: " + result.stderr.strip())
@@ -110,28 +104,11 @@ def main():
             missing = [path for path in files if not os.path.lexists(path)]
             if missing:
                 problems.append("not installed: %s" % missing)
-            env = dict(os.environ)
-            for name in ("GDK_PIXBUF_MODULE_FILE", "XDG_DATA_HOME", "QT_PLUGIN_PATH"):
-                env.pop(name, None)
-            consumers = subprocess.run(
-                [sys.executable, os.path.join(os.path.dirname(__file__), "consumers.py"),
-                 sys.argv[1], "--installed"], env=env, capture_output=True, text=True)
-            print(consumers.stdout, end="")
-            if consumers.returncode != 0:
-                problems.append("the consumers do not open the pictures: " + consumers.stderr)
-            manual = run(["man", "-w", "vldtool"])
-            if manual.returncode != 0 or not manual.stdout.startswith("/usr/share/man/"):
-                problems.append("man -w vldtool: %s" % (manual.stdout + manual.stderr).strip())
-            with tempfile.TemporaryDirectory() as work:
-                problem = use_library(work)
-                if problem:
-                    problems.append("libvld: " + problem)
+            use(config, problems)
     finally:
         removed = dpkg("-r", "velinde")
-        if removed.returncode != 0:
-            problems.append("dpkg -r: " + removed.stderr.strip())
-    if installed():
-        problems.append("still installed after dpkg -r")
+    if removed.returncode != 0 or installed():
+        problems.append("dpkg -r: " + removed.stderr.strip())
     after = snapshot(folders, caches)
     changed = sorted(key for key in set(before) | set(after) if before.get(key) != after.get(key))
     if changed:

@@ -3,11 +3,9 @@
 
     eog.py CONFIG SCREENSHOT.png
 
-Opens a sample saved without an extension (so that GIO must know the type by
-its content) in eog on a private Xvfb, with its own D-Bus session, settings
-in memory and a scratch home, and takes screenshots until the picture, as
-`vldtool decode` draws it, appears somewhere on the screen pixel for pixel.
-The last screenshot is kept at SCREENSHOT.png.
+Opens a sample without an extension (so known by content) in eog on a
+private Xvfb, D-Bus session, settings and home, and takes screenshots until
+the picture as `vldtool decode` draws it is on the screen pixel for pixel.
 """
 
 import json
