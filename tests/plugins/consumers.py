@@ -156,6 +156,11 @@ def run_all(config, work, paths):
             return "%dx%d at size 16 for a %dx%d picture" % (width, height, w, h)
         return None
 
+    def file_info(path, expected):
+        found, width, height = GdkPixbuf.Pixbuf.get_file_info(path)
+        got = (found.get_name() if found else None, width, height)
+        return None if got == ("vld",) + expected.size else "file info %s" % (got,)
+
     def in_pieces(data, piece, mime_type):
         loader = (GdkPixbuf.PixbufLoader.new_with_mime_type(mime_type) if mime_type
                   else GdkPixbuf.PixbufLoader())
@@ -211,6 +216,7 @@ def run_all(config, work, paths):
             check("GdkPixbuf " + file_name, lambda: differ(
                 expected, pixbuf_rgb(GdkPixbuf.Pixbuf.new_from_file(path))))
             check("GdkPixbuf %s at size 16" % file_name, at_size, path, expected)
+            check("GdkPixbuf file info of " + file_name, file_info, path, expected)
             for piece, mime_type in ((1, None), (7, MIME_TYPE), (4096, None)):
                 check("GdkPixbufLoader %s in %d-byte pieces as %s" % (file_name, piece, mime_type),
                       incremental, path, expected, piece, mime_type)
