@@ -20,6 +20,7 @@ typedef struct {
   GdkPixbufModuleUpdatedFunc updated_func;
   gpointer user_data;
   GByteArray *bytes;
+  gboolean refused; /* by load_increment; gdk-pixbuf still calls stop_load */
 } VldLoad;
 
 static void set_decode_error(const GByteArray *bytes, int code, GError **error) {
@@ -56,12 +57,14 @@ static gboolean load_increment(gpointer context, const guchar *buf, guint size, 
     g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
                 "Cannot read HK03 picture: too large (%u MiB or more)",
                 (unsigned)(VLD_MAX_FILE_BYTES >> 20));
+    load->refused = TRUE;
     return FALSE;
   }
   guint before = load->bytes->len;
   g_byte_array_append(load->bytes, buf, size);
   if (before < 4 && load->bytes->len >= 4 && memcmp(load->bytes->data, "HK03", 4) != 0) {
     set_decode_error(load->bytes, VLD_ERROR_BAD_MAGIC, error);
+    load->refused = TRUE;
     return FALSE;
   }
   return TRUE;
@@ -84,34 +87,42 @@ static GdkPixbuf *make_pixbuf(const vld_picture *picture) {
   return pixbuf;
 }
 
-static gboolean stop_load(gpointer context, GError **error) {
-  VldLoad *load = context;
-  gboolean ok = FALSE;
+static gboolean finish(VldLoad *load, GError **error) {
   vld_picture picture;
   int code = vld_decode(load->bytes->data, load->bytes->len, &picture);
   if (code != VLD_OK) {
     set_decode_error(load->bytes, code, error);
-  } else {
-    gint width = (gint)picture.width, height = (gint)picture.height;
-    if (load->size_func != NULL) load->size_func(&width, &height, load->user_data);
-    if (width == 0 || height == 0) {
-      /* Only the size was wanted (gdk_pixbuf_get_file_info). */
-      ok = TRUE;
-    } else {
-      GdkPixbuf *pixbuf = make_pixbuf(&picture);
-      if (pixbuf == NULL) {
-        set_decode_error(load->bytes, VLD_ERROR_OUT_OF_MEMORY, error);
-      } else {
-        if (load->prepared_func != NULL) load->prepared_func(pixbuf, NULL, load->user_data);
-        if (load->updated_func != NULL)
-          load->updated_func(pixbuf, 0, 0, (int)picture.width, (int)picture.height,
-                             load->user_data);
-        g_object_unref(pixbuf);
-        ok = TRUE;
-      }
-    }
-    vld_picture_free(&picture);
+    return FALSE;
   }
+  gboolean ok = TRUE;
+  gint width = (gint)picture.width, height = (gint)picture.height;
+  if (load->size_func != NULL) load->size_func(&width, &height, load->user_data);
+  /* A size of 0 asks for the size alone (gdk_pixbuf_get_file_info). */
+  if (width != 0 && height != 0) {
+    GdkPixbuf *pixbuf = make_pixbuf(&picture);
+    if (pixbuf == NULL) {
+      set_decode_error(load->bytes, VLD_ERROR_OUT_OF_MEMORY, error);
+      ok = FALSE;
+    } else {
+      if (load->prepared_func != NULL) load->prepared_func(pixbuf, NULL, load->user_data);
+      if (load->updated_func != NULL)
+        load->updated_func(pixbuf, 0, 0, (int)picture.width, (int)picture.height,
+                           load->user_data);
+      g_object_unref(pixbuf);
+    }
+  }
+  vld_picture_free(&picture);
+  return ok;
+}
+
+static gboolean stop_load(gpointer context, GError **error) {
+  VldLoad *load = context;
+  gboolean ok = FALSE;
+  if (load->refused)
+    g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED,
+                        "Cannot read HK03 picture");
+  else
+    ok = finish(load, error);
   g_byte_array_unref(load->bytes);
   g_free(load);
   return ok;
