@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QImageIOHandler>
 #include <QImageIOPlugin>
+#include <QSize>
+#include <QVariant>
 
 #include <cstdint>
 #include <cstring>
@@ -37,6 +39,20 @@ class VldHandler : public QImageIOHandler {
     if (!looks_like_picture(device())) return false;
     setFormat("vld");
     return true;
+  }
+
+  // The size from the header alone, so that readers can plan before reading:
+  // magic, comment up to 0x1A, format byte, anchor x and y, width, height.
+  bool supportsOption(ImageOption option) const override { return option == Size; }
+  QVariant option(ImageOption option) const override {
+    if (option != Size || device() == nullptr) return {};
+    const QByteArray head = device()->peek(64 * 1024);
+    const qsizetype end = head.indexOf('\x1a', 4);
+    if (!head.startsWith("HK03") || end < 0 || head.size() < end + 10) return {};
+    auto word = [&](qsizetype at) {
+      return (static_cast<uchar>(head[at]) << 8) | static_cast<uchar>(head[at + 1]);
+    };
+    return QSize(word(end + 6), word(end + 8));
   }
 
   bool read(QImage *image) override {

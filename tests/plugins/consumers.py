@@ -196,7 +196,8 @@ def run_all(config, work, paths):
     def qt_read(path, expected):
         out = os.path.join(work, "qt.png")
         result = subprocess.run([config["qt_read"], path, out], capture_output=True, text=True)
-        if result.returncode != 0 or result.stdout.split()[0] not in ("vld", "tft"):
+        words = result.stdout.split()
+        if result.returncode != 0 or words[0] not in ("vld", "tft") or words[1] != words[2]:
             return "QImageReader: %s" % (result.stdout + result.stderr).strip()
         return differ(expected, png_rgb(out))
 

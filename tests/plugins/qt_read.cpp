@@ -1,6 +1,7 @@
 // Reads a picture as a Qt program does, through QImageReader and whatever
 // image plugins Qt finds, and saves it as PNG for the tests to compare.
-//   vld_qt_read FILE OUT.png   prints "FORMAT WIDTHxHEIGHT"
+//   vld_qt_read FILE OUT.png   prints "FORMAT WIDTHxHEIGHT", the size as the
+//                              reader tells it before reading, then as read
 //   vld_qt_read --formats      prints the formats Qt can read, one a line
 #include <QCoreApplication>
 #include <QImage>
@@ -22,6 +23,7 @@ int main(int argc, char **argv) {
   }
   QImageReader reader(QString::fromLocal8Bit(argv[1]));
   const QByteArray format = reader.format();  // what the plugins say, before reading
+  const QSize size = reader.size();
   QImage image = reader.read();
   if (image.isNull()) {
     std::fprintf(stderr, "vld_qt_read: %s\n", reader.errorString().toLocal8Bit().constData());
@@ -31,6 +33,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "vld_qt_read: cannot write %s\n", argv[2]);
     return 1;
   }
-  std::printf("%s %dx%d\n", format.constData(), image.width(), image.height());
+  std::printf("%s %dx%d %dx%d\n", format.constData(), size.width(), size.height(), image.width(),
+              image.height());
   return 0;
 }
