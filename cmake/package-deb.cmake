@@ -24,6 +24,8 @@ thumbnails) and Qt programs, and names their type for the desktop.
 Also vldtool, which inspects the pictures and converts them to and from
 PNG, and libvld, the C library that reads and writes them.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What registers the type and makes the thumbnails.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, libgdk-pixbuf2.0-bin")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/deb/triggers)
