@@ -41,8 +41,11 @@ def private_registration(config, work):
     shutil.copy(config["thumbnailer"], os.path.join(data, "thumbnailers"))
     subprocess.run(["update-mime-database", os.path.join(data, "mime")], check=True,
                    env=dict(os.environ, XDG_DATA_HOME=data))
+    # Settings and caches stay in the scratch folder too.
     return {"GDK_PIXBUF_MODULE_FILE": cache, "XDG_DATA_HOME": data,
-            "QT_PLUGIN_PATH": config["qt_plugins"]}
+            "QT_PLUGIN_PATH": config["qt_plugins"], "GSETTINGS_BACKEND": "memory",
+            "XDG_CACHE_HOME": os.path.join(work, "cache"),
+            "XDG_CONFIG_HOME": os.path.join(work, "config")}
 
 
 def damaged(picture):

@@ -82,9 +82,8 @@ def main():
         runtime = os.path.join(work, "run")
         os.makedirs(home)
         os.makedirs(runtime, mode=0o700)
-        env.update(DISPLAY=display, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
-                   XDG_CACHE_HOME=os.path.join(home, ".cache"), XDG_RUNTIME_DIR=runtime,
-                   GSETTINGS_BACKEND="memory", GDK_BACKEND="x11", NO_AT_BRIDGE="1")
+        env.update(DISPLAY=display, HOME=home, XDG_RUNTIME_DIR=runtime, GDK_BACKEND="x11",
+                   NO_AT_BRIDGE="1")
         eog = subprocess.Popen(["dbus-run-session", "--", "eog", "--new-instance", picture_path],
                                env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                start_new_session=True)
