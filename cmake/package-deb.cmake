@@ -28,7 +28,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, libgdk-pixbuf2.0-bin")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/deb/triggers)
+# CPack would add maintainer scripts that run ldconfig, unless the control
+# files include scripts of their own; it skips listed files that are missing,
+# so naming two that do not exist leaves the work to the trigger. Without a
+# postrm (and with no conffiles) `dpkg -r` purges, leaving no trace behind.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/deb/triggers
+    ${PROJECT_SOURCE_DIR}/cmake/deb/none/postinst ${PROJECT_SOURCE_DIR}/cmake/deb/none/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

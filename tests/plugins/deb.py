@@ -107,8 +107,9 @@ def main():
             use(config, problems)
     finally:
         removed = dpkg("-r", "velinde")
-    if removed.returncode != 0 or installed():
-        problems.append("dpkg -r: " + removed.stderr.strip())
+    left = run(["dpkg-query", "-W", "-f", "${Status}", "velinde"]).stdout
+    if removed.returncode != 0 or left not in ("", "unknown ok not-installed"):
+        problems.append("dpkg -r: %s, leaves %r" % (removed.stderr.strip(), left))
     after = snapshot(folders, caches)
     changed = sorted(key for key in set(before) | set(after) if before.get(key) != after.get(key))
     if changed:
