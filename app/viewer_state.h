@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/comment_size.h"
+#include "app/viewer_rules.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "picture/decode.h"
+#include "vld/decode.h"
 
 namespace {
 

@@ -1,24 +1,15 @@
-// Arbitrary bytes into the header parse and the row decoder. Beyond the
-// sanitizers' own checks, the decoded buffer must keep the shape the display
-// code relies on.
+// Arbitrary bytes into vld_decode. Beyond the sanitizers' own checks, a
+// picture it accepts must survive vld_encode and a second decode unchanged,
+// and the C++ core's buffer must keep the shape the display code relies on.
 #include <cstdint>
-#include <cstdlib>
+#include <cstring>
 
-#include "picture/decode.h"
+#include "vld.h"
+#include "vld/decode.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  PictureHeader header;
-  if (ParsePictureHeader(data, size, &header) != kPictureOk) return 0;
-  // Mutated headers easily ask for hundreds of MiB of mostly repeated rows,
-  // which would cut the run rate a hundredfold; the arithmetic of large
-  // buffers is the same size_t arithmetic exercised here, and the size
-  // limit itself is the header parse's, which every input reaches.
-  if ((uint64_t{header.height} + 4) * header.stride > (uint64_t{1} << 20)) return 0;
-  PictureRows rows;
-  if (DecodePictureRows(data, size, header, &rows) != kPictureOk) {
-    if (rows.index_buffer != nullptr) __builtin_trap();
-    return 0;
-  }
+namespace {
+
+void CheckBuffer(const PictureHeader& header, const PictureRows& rows, size_t size) {
   if (rows.end_offset > size) __builtin_trap();
   if (rows.literal_rows + rows.repeat_rows + rows.block_rows != header.height) __builtin_trap();
   const size_t stride = header.stride;
@@ -31,6 +22,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (x >= 8 * size_t{header.groups} && row[x] != 0) __builtin_trap();
     }
   }
-  std::free(rows.index_buffer);
+}
+
+bool Same(const vld_picture& a, const vld_picture& b) {
+  return a.width == b.width && a.height == b.height && a.anchor_x == b.anchor_x &&
+         a.anchor_y == b.anchor_y && std::memcmp(a.palette, b.palette, sizeof a.palette) == 0 &&
+         a.comment_size == b.comment_size &&
+         (a.comment_size == 0 || std::memcmp(a.comment, b.comment, a.comment_size) == 0) &&
+         std::memcmp(a.indices, b.indices, size_t{a.width} * a.height) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  PictureHeader header;
+  if (ParsePictureHeader(data, size, &header) == kPictureOk &&
+      (uint64_t{header.height} + 4) * header.stride > (uint64_t{1} << 20)) {
+    // Mutated headers easily ask for hundreds of MiB of mostly repeated rows,
+    // which would cut the run rate a hundredfold; the size limit itself is
+    // the header parse's, which every input reaches.
+    return 0;
+  }
+  vld_picture picture;
+  const int result = vld_decode(data, size, &picture);
+  DecodedPicture core;
+  if (DecodePictureFile(data, size, &core) != result) __builtin_trap();
+  if (result != VLD_OK) {
+    if (picture.indices != nullptr || picture.comment != nullptr || picture.width != 0)
+      __builtin_trap();
+    return 0;
+  }
+  CheckBuffer(core.header, core.rows, size);
+  for (size_t i = 0; i < size_t{picture.width} * picture.height; ++i)
+    if (picture.indices[i] > 3) __builtin_trap();
+  void* file = nullptr;
+  size_t file_size = 0;
+  if (vld_encode(&picture, &file, &file_size) != VLD_OK) __builtin_trap();
+  vld_picture again;
+  if (vld_decode(file, file_size, &again) != VLD_OK || !Same(picture, again)) __builtin_trap();
+  vld_free(file);
+  vld_picture_free(&again);
+  vld_picture_free(&picture);
   return 0;
 }

@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "picture/decode.h"
-#include "picture/encode.h"
+#include "vld.h"
+#include "vld/decode.h"
+#include "vld/encode.h"
 #include "tools/png_text.h"
-#include "tools/quantize.h"
+#include "vld/reduce.h"
 
 namespace {
 
@@ -39,29 +40,38 @@ void CheckText(const std::string& comment, const uint16_t anchor[2], const uint1
     __builtin_trap();
 }
 
-// The input's bytes as a small RGBA image, reduced to four colours.
+// The input's bytes as a small RGBA image, reduced to four colours and
+// encoded through the C interface; the file must decode to what was reduced.
 void CheckReduction(const uint8_t* data, size_t size, int dither) {
-  Image image;
-  image.width = 1 + data[0] % 48;
-  image.height = 1 + data[1 % size] % 16;
-  const size_t pixels = size_t{image.width} * image.height;
-  image.rgba.resize(4 * pixels);
-  for (size_t i = 0; i < image.rgba.size(); ++i) image.rgba[i] = data[(i + 2) % size];
-  std::vector<uint8_t> alpha(pixels);
-  for (size_t i = 0; i < pixels; ++i) alpha[i] = image.rgba[4 * i + 3];
-  ColourOptions options;
-  options.dither = static_cast<Dither>(dither % 3);
-  uint16_t palette[4];
-  ReduceColours(&image, options, palette);
-  if (image.indices.size() != pixels) __builtin_trap();
+  const uint32_t width = 1 + data[0] % 48;
+  const uint32_t height = 1 + data[1 % size] % 16;
+  const size_t pixels = size_t{width} * height;
+  std::vector<uint8_t> rgba(4 * pixels);
+  for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = data[(i + 2) % size];
+  vld_reduce_options options;
+  vld_reduce_options_init(&options);
+  options.dither = dither % 3;
+  vld_picture picture;
+  if (vld_reduce(rgba.data(), width, height, &options, &picture) != VLD_OK) __builtin_trap();
   bool transparent = false;
-  for (uint8_t a : alpha) transparent = transparent || a < 128;
+  for (size_t i = 0; i < pixels; ++i) transparent = transparent || rgba[4 * i + 3] < 128;
   // See-through pixels alone take index 0 when there are any.
   for (size_t i = 0; i < pixels; ++i) {
-    if (image.indices[i] > 3) __builtin_trap();
-    if (transparent && (alpha[i] < 128) != (image.indices[i] == 0)) __builtin_trap();
+    if (picture.indices[i] > 3) __builtin_trap();
+    if (transparent && (rgba[4 * i + 3] < 128) != (picture.indices[i] == 0)) __builtin_trap();
   }
-  if (transparent && palette[0] != 0) __builtin_trap();
+  if (transparent && picture.palette[0] != 0) __builtin_trap();
+  void* file = nullptr;
+  size_t file_size = 0;
+  if (vld_encode(&picture, &file, &file_size) != VLD_OK) __builtin_trap();
+  vld_picture back;
+  if (vld_decode(file, file_size, &back) != VLD_OK ||
+      std::memcmp(back.indices, picture.indices, pixels) != 0 ||
+      std::memcmp(back.palette, picture.palette, sizeof back.palette) != 0)
+    __builtin_trap();
+  vld_free(file);
+  vld_picture_free(&back);
+  vld_picture_free(&picture);
 }
 
 }  // namespace
@@ -112,13 +122,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> file;
   if (EncodePicture(source, &file) != 1) __builtin_trap();
 
-  PictureHeader header;
-  if (ParsePictureHeader(file.data(), file.size(), &header) != kPictureOk) __builtin_trap();
+  DecodedPicture back;
+  if (DecodePictureFile(file.data(), file.size(), &back) != kPictureOk) __builtin_trap();
+  const PictureHeader& header = back.header;
+  const PictureRows& rows = back.rows;
   if (header.comment_length != comment.size() ||
       std::memcmp(header.palette, palette, sizeof palette) != 0)
     __builtin_trap();
-  PictureRows rows;
-  if (DecodePictureRows(file.data(), file.size(), header, &rows) != kPictureOk) __builtin_trap();
   if (rows.end_offset != file.size()) __builtin_trap();
   Image decoded;
   decoded.width = width;
@@ -129,7 +139,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (std::memcmp(row, &indices[size_t{r} * width], width) != 0) __builtin_trap();
     decoded.indices.insert(decoded.indices.end(), row, row + width);
   }
-  std::free(rows.index_buffer);
 
   // As a palette PNG (index 0 see-through on some inputs) with its words.
   for (int k = 0; k < 4; ++k) {

@@ -14,13 +14,14 @@
 #include <unistd.h>
 #endif
 
-#include "picture/decode.h"
-#include "picture/encode.h"
+#include "app/viewer_rules.h"
+#include "vld/decode.h"
+#include "vld/encode.h"
 #include "tools/commands.h"
 #include "tools/tool_io.h"
 #include "tools/image_io.h"
 #include "tools/png_text.h"
-#include "tools/quantize.h"
+#include "tools/parse.h"
 
 namespace {
 
@@ -205,7 +206,8 @@ int ConvertAll(const char* command, const Targets& targets, const char* extensio
 }
 
 // The comment, the anchor and the palette words go into the PNG as text.
-int AddPictureText(const PictureHeader& header, std::vector<uint8_t>* png, const char* input) {
+int AddPictureText(const uint8_t* data, const PictureHeader& header, std::vector<uint8_t>* png,
+                   const char* input) {
   PngText text;
   text.has_comment = header.comment_length > 0;
   if (header.comment_length > kCommentSize - 1)
@@ -213,7 +215,8 @@ int AddPictureText(const PictureHeader& header, std::vector<uint8_t>* png, const
                  input, kCommentSize - 1);
   const size_t kept = header.comment_length < kCommentSize - 1 ? header.comment_length
                                                                 : size_t{kCommentSize - 1};
-  if (text.has_comment && !Cp932ToUtf8(header.comment, kept, false, &text.comment))
+  const char* comment = reinterpret_cast<const char*>(data) + kCommentOffset;
+  if (text.has_comment && !Cp932ToUtf8(comment, kept, false, &text.comment))
     std::fprintf(stderr,
                  "vldtool: decode: %s: warning: the comment is not all code page 932 text; "
                  "the PNG has U+FFFD for the bytes that are not\n",
@@ -261,13 +264,13 @@ int DecodeOne(const char* input, const char* output, const void* opaque) {
   std::string error;
   if (ReadInputFile(input, kMaxPictureFileBytes, true, &data, &error) != kReadOk)
     return Fail("decode", input, error);
-  PictureHeader header;
-  PictureRows rows;
-  PictureStatus status = ParsePictureHeader(data.data(), data.size(), &header);
-  if (status == kPictureOk) status = DecodePictureRows(data.data(), data.size(), header, &rows);
+  DecodedPicture picture;
+  const PictureStatus status = DecodePictureFile(data.data(), data.size(), &picture);
+  const PictureHeader& header = picture.header;
   if (status != kPictureOk) {
     char reason[128];
-    return Fail("decode", input, PictureStatusText(status, &header, &rows, reason, sizeof reason));
+    return Fail("decode", input,
+                PictureStatusText(status, &header, &picture.rows, reason, sizeof reason));
   }
   uint8_t palette_rgb[4][3];
   for (int k = 0; k < 4; ++k) {
@@ -278,10 +281,10 @@ int DecodeOne(const char* input, const char* output, const void* opaque) {
   }
   std::vector<uint8_t> png;
   const int encoded =
-      WritePalettePng(header.width, header.height, ImageRow(rows.index_buffer, header.stride, 0),
-                      header.stride, palette_rgb, options.transparent ? 1 : 0, &png, &error);
-  std::free(rows.index_buffer);
-  if (encoded && !AddPictureText(header, &png, input)) error = "cannot add text to the PNG";
+      WritePalettePng(header.width, header.height,
+                      ImageRow(picture.rows.index_buffer, header.stride, 0), header.stride,
+                      palette_rgb, options.transparent ? 1 : 0, &png, &error);
+  if (encoded && !AddPictureText(data.data(), header, &png, input)) error = "cannot add text to the PNG";
   if (!encoded || !WriteOutputFile(output, png, &error)) return Fail("decode", output, error);
   return 1;
 }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "picture/decode.h"
+#include "vld/decode.h"
 
 int CheckImageSize(uint64_t width, uint64_t height, std::string* error) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);

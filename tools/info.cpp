@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "picture/decode.h"
+#include "app/viewer_rules.h"
+#include "vld/decode.h"
 #include "tools/commands.h"
 #include "tools/tool_io.h"
 
@@ -43,8 +44,7 @@ std::string JsonString(const std::string& text) {
 struct FileReport {
   std::string path;
   std::string error;  // empty when the file decoded
-  PictureHeader header;
-  PictureRows rows;
+  DecodedPicture picture;
   std::string comment_utf8;  // the whole comment, not only the 127 bytes the viewer keeps
   std::string comment_bytes;  // in hex, for JSON, when the comment is not valid code page 932
 };
@@ -59,31 +59,26 @@ void Describe(const char* path, bool json, FileReport* report) {
     report->error = read == kReadTooLarge ? error : "cannot read: " + error;
     return;
   }
-  PictureStatus status = ParsePictureHeader(data.data(), data.size(), &report->header);
-  if (report->header.comment_found) {
-    const char* comment = reinterpret_cast<const char*>(data.data()) + 4;
-    if (!Cp932ToUtf8(comment, report->header.comment_length, !json, &report->comment_utf8))
-      report->comment_bytes = HexBytes(comment, report->header.comment_length);
-  }
-  if (status == kPictureOk) {
-    status = DecodePictureRows(data.data(), data.size(), report->header, &report->rows);
-    std::free(report->rows.index_buffer);
-    report->rows.index_buffer = nullptr;
+  const PictureStatus status = DecodePictureFile(data.data(), data.size(), &report->picture);
+  const PictureHeader& h = report->picture.header;
+  if (h.comment_found) {
+    const char* comment = reinterpret_cast<const char*>(data.data()) + kCommentOffset;
+    if (!Cp932ToUtf8(comment, h.comment_length, !json, &report->comment_utf8))
+      report->comment_bytes = HexBytes(comment, h.comment_length);
   }
   if (status != kPictureOk) {
     char reason[128];
-    report->error =
-        PictureStatusText(status, &report->header, &report->rows, reason, sizeof reason);
+    report->error = PictureStatusText(status, &h, &report->picture.rows, reason, sizeof reason);
   }
 }
 
 void PrintText(const FileReport& r) {
-  const PictureHeader& h = r.header;
+  const PictureHeader& h = r.picture.header;
   std::printf("%s:\n", r.path.c_str());
   std::printf("  comment: \"%s\" (%u bytes%s)\n", r.comment_utf8.c_str(),
               static_cast<unsigned>(h.comment_length),
               h.comment_length > kCommentSize - 1 ? "; the viewer shows the first 127" : "");
-  std::printf("  comment menu item: %s\n", h.comment_length > 2 ? "enabled" : "greyed");
+  std::printf("  comment menu item: %s\n", CommentMenuEnabled(h.comment_length) ? "enabled" : "greyed");
   std::printf("  anchor: %u,%u\n", unsigned{h.anchor_x}, unsigned{h.anchor_y});
   std::printf("  size: %ux%u\n", unsigned{h.width}, unsigned{h.height});
   std::printf("  stride: %u\n", static_cast<unsigned>(h.stride));
@@ -93,9 +88,9 @@ void PrintText(const FileReport& r) {
                 unsigned{rgb.r}, unsigned{rgb.g}, unsigned{rgb.b});
   }
   std::printf("  rows: %u literal, %u repeat, %u block\n",
-              static_cast<unsigned>(r.rows.literal_rows), static_cast<unsigned>(r.rows.repeat_rows),
-              static_cast<unsigned>(r.rows.block_rows));
-  if (h.palette[0] == 0)
+              static_cast<unsigned>(r.picture.rows.literal_rows), static_cast<unsigned>(r.picture.rows.repeat_rows),
+              static_cast<unsigned>(r.picture.rows.block_rows));
+  if (SeethroughDenied(h.palette[0]) == 0)
     std::printf("  see-through: possible\n");
   else
     std::printf("  see-through: not possible (palette word 0 is 0x%04X, not 0)\n",
@@ -105,12 +100,12 @@ void PrintText(const FileReport& r) {
 // The comment and its length, and its bytes when they are not valid text.
 void PrintJsonComment(const FileReport& r) {
   std::printf("\"comment\": %s, \"comment_length\": %u", JsonString(r.comment_utf8).c_str(),
-              static_cast<unsigned>(r.header.comment_length));
+              static_cast<unsigned>(r.picture.header.comment_length));
   if (!r.comment_bytes.empty()) std::printf(", \"comment_bytes\": \"%s\"", r.comment_bytes.c_str());
 }
 
 void PrintJson(const FileReport& r, bool last) {
-  const PictureHeader& h = r.header;
+  const PictureHeader& h = r.picture.header;
   std::string name;
   const bool name_is_text = NameToUtf8(r.path, &name);
   std::printf("  {\"file\": %s, ", JsonString(name).c_str());
@@ -138,9 +133,9 @@ void PrintJson(const FileReport& r, bool last) {
                 unsigned{rgb.r}, unsigned{rgb.g}, unsigned{rgb.b});
   }
   std::printf("], \"rows\": {\"literal\": %u, \"repeat\": %u, \"block\": %u}, ",
-              static_cast<unsigned>(r.rows.literal_rows), static_cast<unsigned>(r.rows.repeat_rows),
-              static_cast<unsigned>(r.rows.block_rows));
-  std::printf("\"seethrough\": %s}%s\n", h.palette[0] == 0 ? "true" : "false", last ? "" : ",");
+              static_cast<unsigned>(r.picture.rows.literal_rows), static_cast<unsigned>(r.picture.rows.repeat_rows),
+              static_cast<unsigned>(r.picture.rows.block_rows));
+  std::printf("\"seethrough\": %s}%s\n", SeethroughDenied(h.palette[0]) == 0 ? "true" : "false", last ? "" : ",");
 }
 
 }  // namespace

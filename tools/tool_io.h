@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "picture/decode.h"
+#include "vld/decode.h"
 
 // An image file larger than this is refused unread; a picture's largest
 // image, stored without compression as RGBA, stays well under it.

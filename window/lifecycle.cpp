@@ -1,6 +1,6 @@
 #include "app/options.h"
 #include "app/viewer_state.h"
-#include "picture/display.h"
+#include "window/display.h"
 #include "res/resource.h"
 #include "window/placement.h"
 #include "window/window.h"

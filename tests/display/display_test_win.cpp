@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "app/viewer_state.h"
-#include "picture/decode.h"
-#include "picture/display.h"
-#include "picture/encode.h"
+#include "vld/decode.h"
+#include "window/display.h"
+#include "vld/encode.h"
 #include "tests/display/gdi_readback.h"
 
 namespace {

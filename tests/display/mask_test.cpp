@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "picture/decode.h"
-#include "picture/mask.h"
+#include "vld/decode.h"
+#include "app/viewer_rules.h"
+#include "window/mask.h"
 
 namespace {
 

@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "picture/decode.h"
+#include "vld/decode.h"
+#include "tools/parse.h"
 #include "tools/png_text.h"
-#include "tools/quantize.h"
+#include "vld/reduce.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "picture/encode.h"
-#include "tests/picture/picture_test_util.h"
+#include "vld/encode.h"
+#include "tests/vld/picture_test_util.h"
 
 namespace {
 
@@ -205,11 +205,12 @@ TEST_F(VldtoolTest, EncodeKeepsPaletteIndicesAndRoundTrips) {
                      "' --anchor 300,200 --comment 'さくら'");
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string written = ReadText(Path("out.vld"));
-  const Decoded d = DecodeAll(Bytes(written.begin(), written.end()));
+  const Bytes file(written.begin(), written.end());
+  const Decoded d = DecodeAll(file);
   ASSERT_EQ(d.status, kPictureOk);
   EXPECT_EQ(d.header.anchor_x, 300);
   EXPECT_EQ(d.header.anchor_y, 200);
-  EXPECT_STREQ(d.header.comment, "\x82\xb3\x82\xad\x82\xe7");
+  EXPECT_EQ(CommentOf(file, d.header), "\x82\xb3\x82\xad\x82\xe7");
   const uint16_t words[4] = {0x0000, 0xFFFE, 0x07C0, 0x003E};
   for (int k = 0; k < 4; ++k) EXPECT_EQ(d.header.palette[k], words[k]) << k;
   for (uint32_t y = 0; y < height; ++y)
@@ -303,8 +304,9 @@ TEST_F(VldtoolTest, EncodeOverridesTheTextAndReportsWhatItWrote) {
   run = Tool("encode '" + Path("s.png") + "' -o '" + Path("s.vld") + "' --comment x --anchor 1,2");
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string written = ReadText(Path("s.vld"));
-  const Decoded d = DecodeAll(Bytes(written.begin(), written.end()));
-  EXPECT_STREQ(d.header.comment, "x");
+  const Bytes file(written.begin(), written.end());
+  const Decoded d = DecodeAll(file);
+  EXPECT_EQ(CommentOf(file, d.header), "x");
   EXPECT_EQ(d.header.anchor_x, 1);
   EXPECT_EQ(d.header.anchor_y, 2);
   EXPECT_EQ(run.err, "vldtool: encode: " + Path("s.vld") +

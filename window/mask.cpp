@@ -1,9 +1,9 @@
 // The picture's background mask, built from the decoded index buffer.
-#include "picture/mask.h"
+#include "window/mask.h"
 
 #include <cstring>
 
-#include "picture/decode.h"
+#include "vld/decode.h"
 
 void BuildMaskBits(const uint8_t* index_buffer, uint32_t stride, uint32_t width, uint32_t height,
                    uint8_t* mask) {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <random>
 
-#include "picture/encode.h"
-#include "tests/picture/picture_test_util.h"
+#include "vld/encode.h"
+#include "tests/vld/picture_test_util.h"
 
 namespace {
 
@@ -211,7 +211,7 @@ TEST(Encode, KeepsLongAndOddComments) {
   Decoded d = DecodeAll(file);
   ASSERT_EQ(d.status, kPictureOk);
   EXPECT_EQ(d.header.comment_length, comment.size());
-  EXPECT_EQ(0, std::memcmp(d.header.comment, comment.data(), 127));
+  EXPECT_EQ(CommentOf(file, d.header), comment);
   EXPECT_EQ(d.header.anchor_x, 12);
   EXPECT_EQ(d.header.anchor_y, 34);
 }

@@ -6,7 +6,7 @@
 // succeeded, so a failed load leaves the record as it was and the built-in
 // picture takes over cleanly. The one exception is a file rejected at its
 // format byte: its comment was read and stays offered in the menu.
-#include "picture/display.h"
+#include "window/display.h"
 
 #include <windows.h>
 
@@ -15,18 +15,22 @@
 
 #include "app/choose.h"
 #include "app/viewer_state.h"
-#include "picture/decode.h"
-#include "picture/mask.h"
+#include "vld/decode.h"
+#include "app/viewer_rules.h"
+#include "window/mask.h"
 
 namespace {
 
 constexpr int kColourTableEntries = 256;
 
-void StoreComment(const PictureHeader& header) {
-  std::memcpy(g_viewer.comment, header.comment, sizeof g_viewer.comment);
-  g_viewer.comment[sizeof g_viewer.comment - 1] = '\0';
-  // Two bytes or fewer is not worth a menu entry; once enabled it stays so.
-  if (header.comment_length > 2) g_viewer.comment_item = kItemEnabled;
+// The viewer keeps the comment's first 127 bytes; the menu goes by its whole
+// length, and once enabled it stays so.
+void StoreComment(const uint8_t* data, const PictureHeader& header) {
+  const size_t kept = header.comment_length < kCommentSize - 1 ? header.comment_length
+                                                                : size_t{kCommentSize - 1};
+  std::memcpy(g_viewer.comment, data + kCommentOffset, kept);
+  g_viewer.comment[kept] = '\0';
+  if (CommentMenuEnabled(header.comment_length)) g_viewer.comment_item = kItemEnabled;
 }
 
 // A zero-filled header and colour table with room for 256 entries, of which
@@ -71,19 +75,18 @@ LOGPALETTE* MakePaletteDescription(const PictureHeader& header) {
 }  // namespace
 
 int DecodePicture(const uint8_t* data, size_t size) {
-  PictureHeader header;
-  const PictureStatus header_status = ParsePictureHeader(data, size, &header);
-  if (header_status != kPictureOk) {
+  DecodedPicture picture;
+  const PictureStatus status = DecodePictureFile(data, size, &picture);
+  const PictureHeader& header = picture.header;
+  const PictureRows& rows = picture.rows;
+  if (status != kPictureOk) {
     // A file that ends right after its comment has no format byte to reject
     // it by; it is merely cut short and leaves nothing behind.
-    if (header_status == kPictureBadFormat && header.comment_found && header.format_byte >= 0) {
-      StoreComment(header);
+    if (status == kPictureBadFormat && header.comment_found && header.format_byte >= 0) {
+      StoreComment(data, header);
     }
     return 0;
   }
-
-  PictureRows rows;
-  if (DecodePictureRows(data, size, header, &rows) != kPictureOk) return 0;
 
   const size_t mask_size = size_t{MaskRowBytes(header.width)} * header.height;
   uint8_t* mask_bits = static_cast<uint8_t*>(std::malloc(mask_size));
@@ -104,11 +107,10 @@ int DecodePicture(const uint8_t* data, size_t size) {
     if (screen != nullptr) ReleaseDC(g_viewer.main_window, screen);
     std::free(info);
     std::free(mask_bits);
-    std::free(rows.index_buffer);
     return 0;
   }
 
-  StoreComment(header);
+  StoreComment(data, header);
   g_viewer.anchor_x = header.anchor_x;
   g_viewer.anchor_y = header.anchor_y;
   g_viewer.picture_width = header.width;
@@ -132,7 +134,6 @@ int DecodePicture(const uint8_t* data, size_t size) {
   ReleaseDC(g_viewer.main_window, screen);
 
   std::free(info);
-  std::free(rows.index_buffer);
   std::free(mask_bits);
   if (palette_description != nullptr) LocalFree(palette_description);
 

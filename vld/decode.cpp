@@ -1,7 +1,7 @@
 // The "HK03" header parse and the row decoder. Every read is checked against
 // the file's size: the format has no length field, so a damaged or cut file
 // must be caught here rather than read past.
-#include "picture/decode.h"
+#include "vld/decode.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -166,11 +166,6 @@ PictureStatus ParsePictureHeader(const uint8_t* data, size_t size, PictureHeader
   const uint8_t* end_mark = static_cast<const uint8_t*>(std::memchr(data + 4, 0x1A, size - 4));
   if (end_mark == nullptr) return kPictureNoTerminator;
   const size_t comment_length = static_cast<size_t>(end_mark - (data + 4));
-  // The viewer's comment buffer holds 127 bytes; the menu rule still needs
-  // the true length, so it is kept apart from the stored text.
-  const size_t kept = comment_length < kCommentSize - 1 ? comment_length : kCommentSize - 1;
-  std::memcpy(header->comment, data + 4, kept);
-  header->comment[kept] = 0;
   header->comment_length =
       comment_length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(comment_length);
   header->comment_found = 1;
@@ -247,6 +242,16 @@ PictureStatus DecodePictureRows(const uint8_t* data, size_t size, const PictureH
   rows->block_rows = block_rows;
   rows->end_offset = static_cast<size_t>(in - data);
   return kPictureOk;
+}
+
+DecodedPicture::~DecodedPicture() { std::free(rows.index_buffer); }
+
+PictureStatus DecodePictureFile(const uint8_t* data, size_t size, DecodedPicture* picture) {
+  std::free(picture->rows.index_buffer);
+  picture->rows = PictureRows{};
+  const PictureStatus status = ParsePictureHeader(data, size, &picture->header);
+  if (status != kPictureOk) return status;
+  return DecodePictureRows(data, size, picture->header, &picture->rows);
 }
 
 Rgb GrbiToRgb(uint16_t word) {

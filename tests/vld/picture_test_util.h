@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "picture/decode.h"
+#include "vld/decode.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -59,4 +59,10 @@ inline Decoded DecodeAll(const Bytes& file) {
     d.rows.index_buffer = nullptr;
   }
   return d;
+}
+
+// The comment's bytes as the header places them in the file.
+inline std::string CommentOf(const std::vector<uint8_t>& file, const PictureHeader& header) {
+  return std::string(file.begin() + kCommentOffset,
+                     file.begin() + kCommentOffset + header.comment_length);
 }

@@ -1,12 +1,12 @@
 // Writing "HK03" files. The encoder keeps a copy of the index buffer exactly
 // as the decoder will build it, spare columns included, so every back
 // reference it emits copies what the decoder will really have there.
-#include "picture/encode.h"
+#include "vld/encode.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "picture/decode.h"
+#include "vld/decode.h"
 
 namespace {
 

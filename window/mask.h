@@ -24,8 +24,3 @@ inline uint32_t MaskBitmapWidth(uint32_t width) {
 void BuildMaskBits(const uint8_t* index_buffer, uint32_t stride, uint32_t width, uint32_t height,
                    uint8_t* mask);
 
-// See-through can be offered only for a black background; the whole word must
-// be 0, so black with the intensity bit set is refused too. Returns 0 or -1.
-inline int32_t SeethroughDenied(uint16_t palette_word0) {
-  return palette_word0 == 0 ? 0 : -1;
-}

@@ -1,0 +1,62 @@
+// Choosing a picture file's four colours for an image, and mapping the
+// image to them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// An image as a reader leaves it, in one of three forms:
+// - a palette image: `indexed` 1, `indices` (each within the palette) and
+//   `palette_rgba` set; the colour reduction reads these alone, so readers
+//   leave `rgba` empty rather than spend four bytes a pixel on it;
+// - true colour as `rgba`;
+// - true colour already narrowed to `grbi`, which takes half the memory of
+//   rgba and loses nothing the encoder keeps (it chooses colours at that
+//   precision): two bytes a pixel, low byte first, holding a GRBI word (bits
+//   15-11 green, 10-6 red, 5-1 blue, each the 8-bit value v as
+//   (v * 31 + 127) / 255) with bit 0 set, and nothing else, for a
+//   transparent pixel (alpha below 128).
+// The colour reduction consumes the pixels and leaves its result in `indices`.
+struct Image {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  int indexed = 0;                    // a palette image: `indices` and `palette_rgba` are set
+  std::vector<uint8_t> indices;       // width * height, for palette images
+  std::vector<uint8_t> palette_rgba;  // 4 bytes per palette entry (alpha from tRNS, else 255)
+  std::vector<uint8_t> rgba;          // width * height * 4
+  std::vector<uint8_t> grbi;          // width * height * 2
+};
+
+// A pixel as Image::grbi holds it.
+inline uint16_t GrbiOfPixel(uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
+  if (a < 128) return 0x0001;
+  auto narrow = [](unsigned v) { return (v * 31 + 127) / 255; };
+  return static_cast<uint16_t>((narrow(g) << 11) | (narrow(r) << 6) | (narrow(b) << 1));
+}
+
+enum Dither { kDitherNone, kDitherFloydSteinberg, kDitherOrdered };
+
+struct ColourOptions {
+  Dither dither = kDitherNone;
+  int palette_given = 0;  // map to `palette` rather than choose colours
+  uint16_t palette[4] = {0, 0, 0, 0};
+};
+
+// 8-bit channels to the nearest GRBI word (intensity bit 0).
+uint16_t RgbToGrbi(uint8_t r, uint8_t g, uint8_t b);
+
+// Reduces the image to four colours, or maps it to the given ones, leaving
+// width * height indices in image->indices; the pixels it came with are
+// given up to save memory. Transparent pixels (alpha below 128) take index
+// 0 with word 0x0000, so see-through shows the desktop there; the opaque
+// pixels then share indices 1-3, and a black among them is 0x0001. The most
+// used colour comes first. The result depends only on the image.
+void ReduceColours(Image* image, const ColourOptions& options, uint16_t palette[4]);
+
+// A palette image whose pixels all use indices 0-3 keeps them, and its
+// colours, when only index 0 is see-through (it becomes word 0x0000).
+// `known_words`, when given, are the words the image was decoded from: each
+// is taken as it is where it still has its entry's colour, so the intensity
+// bits survive. Returns 0 (touching nothing) when the indices cannot be kept.
+int KeepPaletteIndices(const Image& image, const uint16_t* known_words, uint16_t palette[4]);

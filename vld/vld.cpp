@@ -1,0 +1,230 @@
+// The C interface over the C++ core. Nothing may escape into a C caller:
+// every allocation failure becomes VLD_ERROR_OUT_OF_MEMORY, and every
+// picture handed back owns memory from malloc, so vld_picture_free and
+// vld_free work whichever runtime the caller uses for its own memory.
+#include "vld.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "vld/decode.h"
+#include "vld/encode.h"
+#include "vld/reduce.h"
+
+static_assert(VLD_ERROR_BAD_MAGIC == kPictureBadMagic && VLD_ERROR_NO_TERMINATOR == kPictureNoTerminator &&
+                  VLD_ERROR_BAD_FORMAT == kPictureBadFormat &&
+                  VLD_ERROR_SHORT_HEADER == kPictureShortHeader &&
+                  VLD_ERROR_ZERO_SIZE == kPictureZeroSize && VLD_ERROR_TOO_LARGE == kPictureTooLarge &&
+                  VLD_ERROR_OUT_OF_MEMORY == kPictureOutOfMemory &&
+                  VLD_ERROR_SHORT_ROW == kPictureShortRow,
+              "the C codes are the decoder's statuses");
+
+namespace {
+
+void Empty(vld_picture* picture) { std::memset(picture, 0, sizeof *picture); }
+
+// The size a caller's options struct says it has decides which fields it
+// holds; the rest keep their defaults.
+ColourOptions ColourOptionsOf(const vld_reduce_options* options) {
+  ColourOptions colours;
+  if (options == nullptr) return colours;
+  const size_t known = options->size < sizeof *options ? options->size : sizeof *options;
+  vld_reduce_options given;
+  vld_reduce_options_init(&given);
+  std::memcpy(&given, options, known);
+  colours.dither = given.dither == VLD_DITHER_FLOYD_STEINBERG ? kDitherFloydSteinberg
+                   : given.dither == VLD_DITHER_ORDERED       ? kDitherOrdered
+                                                              : kDitherNone;
+  colours.palette_given = given.palette_given != 0;
+  for (int k = 0; k < 4; ++k) colours.palette[k] = given.palette[k];
+  return colours;
+}
+
+int DecodeInto(const uint8_t* bytes, size_t size, vld_picture* out) {
+  if (uint64_t{size} >= VLD_MAX_FILE_BYTES) return VLD_ERROR_TOO_LARGE;
+  DecodedPicture decoded;
+  const PictureStatus status = DecodePictureFile(bytes, size, &decoded);
+  if (status != kPictureOk) return status;
+  const PictureHeader& h = decoded.header;
+  const size_t pixels = size_t{h.width} * h.height;
+  uint8_t* indices = static_cast<uint8_t*>(std::malloc(pixels));
+  uint8_t* comment = h.comment_length > 0 ? static_cast<uint8_t*>(std::malloc(h.comment_length))
+                                          : nullptr;
+  if (indices == nullptr || (h.comment_length > 0 && comment == nullptr)) {
+    std::free(indices);
+    std::free(comment);
+    return VLD_ERROR_OUT_OF_MEMORY;
+  }
+  for (uint32_t y = 0; y < h.height; ++y)
+    std::memcpy(indices + size_t{y} * h.width, ImageRow(decoded.rows.index_buffer, h.stride, y),
+                h.width);
+  if (comment != nullptr) std::memcpy(comment, bytes + kCommentOffset, h.comment_length);
+  out->width = h.width;
+  out->height = h.height;
+  out->anchor_x = h.anchor_x;
+  out->anchor_y = h.anchor_y;
+  for (int k = 0; k < 4; ++k) out->palette[k] = h.palette[k];
+  out->indices = indices;
+  out->comment = comment;
+  out->comment_size = h.comment_length;
+  return VLD_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+int vld_decode(const void* data, size_t size, vld_picture* out) {
+  if (out == nullptr) return VLD_ERROR_INVALID;
+  Empty(out);
+  if (data == nullptr) return size == 0 ? VLD_ERROR_BAD_MAGIC : VLD_ERROR_INVALID;
+  try {
+    return DecodeInto(static_cast<const uint8_t*>(data), size, out);
+  } catch (const std::bad_alloc&) {
+    return VLD_ERROR_OUT_OF_MEMORY;
+  }
+}
+
+int vld_encode(const vld_picture* picture, void** data, size_t* size) {
+  if (data != nullptr) *data = nullptr;
+  if (size != nullptr) *size = 0;
+  if (picture == nullptr || data == nullptr || size == nullptr) return VLD_ERROR_INVALID;
+  if (picture->width == 0 || picture->height == 0) return VLD_ERROR_ZERO_SIZE;
+  if (picture->width > 0xFFFF || picture->height > 0xFFFF ||
+      PictureBufferBytes(picture->width, picture->height) > kMaxIndexBufferBytes)
+    return VLD_ERROR_TOO_LARGE;
+  if (picture->anchor_x > 0xFFFF || picture->anchor_y > 0xFFFF || picture->indices == nullptr ||
+      (picture->comment_size > 0 && picture->comment == nullptr))
+    return VLD_ERROR_INVALID;
+  EncodeSource source;
+  source.indices = picture->indices;
+  source.width = static_cast<uint16_t>(picture->width);
+  source.height = static_cast<uint16_t>(picture->height);
+  source.anchor_x = static_cast<uint16_t>(picture->anchor_x);
+  source.anchor_y = static_cast<uint16_t>(picture->anchor_y);
+  for (int k = 0; k < 4; ++k) source.palette[k] = picture->palette[k];
+  source.comment = reinterpret_cast<const char*>(picture->comment);
+  source.comment_length = picture->comment_size;
+  try {
+    std::vector<uint8_t> file;
+    if (!EncodePicture(source, &file)) return VLD_ERROR_INVALID;
+    void* bytes = std::malloc(file.size());
+    if (bytes == nullptr) return VLD_ERROR_OUT_OF_MEMORY;
+    std::memcpy(bytes, file.data(), file.size());
+    *data = bytes;
+    *size = file.size();
+    return VLD_OK;
+  } catch (const std::bad_alloc&) {
+    return VLD_ERROR_OUT_OF_MEMORY;
+  }
+}
+
+void vld_reduce_options_init(vld_reduce_options* options) {
+  if (options == nullptr) return;
+  std::memset(options, 0, sizeof *options);
+  options->size = sizeof *options;
+  options->dither = VLD_DITHER_NONE;
+}
+
+int vld_reduce(const uint8_t* rgba, uint32_t width, uint32_t height,
+               const vld_reduce_options* options, vld_picture* out) {
+  if (out == nullptr) return VLD_ERROR_INVALID;
+  Empty(out);
+  if (width == 0 || height == 0) return VLD_ERROR_ZERO_SIZE;
+  if (width > 0xFFFF || height > 0xFFFF || PictureBufferBytes(width, height) > kMaxIndexBufferBytes)
+    return VLD_ERROR_TOO_LARGE;
+  if (rgba == nullptr) return VLD_ERROR_INVALID;
+  const ColourOptions colours = ColourOptionsOf(options);
+  try {
+    // Narrowed as vldtool's readers narrow true colour, so the same pixels
+    // give the same picture, in half the memory of a copy of the RGBA.
+    Image image;
+    image.width = width;
+    image.height = height;
+    const size_t pixels = size_t{width} * height;
+    image.grbi.resize(2 * pixels);
+    for (size_t i = 0; i < pixels; ++i) {
+      const uint8_t* p = rgba + 4 * i;
+      const uint16_t word = GrbiOfPixel(p[0], p[1], p[2], p[3]);
+      image.grbi[2 * i] = static_cast<uint8_t>(word & 0xFF);
+      image.grbi[2 * i + 1] = static_cast<uint8_t>(word >> 8);
+    }
+    uint16_t palette[4];
+    ReduceColours(&image, colours, palette);
+    uint8_t* indices = static_cast<uint8_t*>(std::malloc(pixels));
+    if (indices == nullptr) return VLD_ERROR_OUT_OF_MEMORY;
+    std::memcpy(indices, image.indices.data(), pixels);
+    out->width = width;
+    out->height = height;
+    for (int k = 0; k < 4; ++k) out->palette[k] = palette[k];
+    out->indices = indices;
+    return VLD_OK;
+  } catch (const std::bad_alloc&) {
+    return VLD_ERROR_OUT_OF_MEMORY;
+  }
+}
+
+void vld_rgb(uint16_t word, uint8_t rgb[3]) {
+  const Rgb colour = GrbiToRgb(word);
+  rgb[0] = colour.r;
+  rgb[1] = colour.g;
+  rgb[2] = colour.b;
+}
+
+uint16_t vld_word(uint8_t r, uint8_t g, uint8_t b) { return RgbToGrbi(r, g, b); }
+
+void vld_to_rgba(const vld_picture* picture, uint8_t* rgba) {
+  if (picture == nullptr || rgba == nullptr || picture->indices == nullptr) return;
+  uint8_t colours[4][4];
+  for (int k = 0; k < 4; ++k) {
+    vld_rgb(picture->palette[k], colours[k]);
+    colours[k][3] = 255;
+  }
+  const size_t pixels = size_t{picture->width} * picture->height;
+  for (size_t i = 0; i < pixels; ++i) std::memcpy(rgba + 4 * i, colours[picture->indices[i] & 3], 4);
+}
+
+void vld_picture_free(vld_picture* picture) {
+  if (picture == nullptr) return;
+  std::free(picture->indices);
+  std::free(picture->comment);
+  Empty(picture);
+}
+
+void vld_free(void* data) { std::free(data); }
+
+const char* vld_error_text(int code) {
+  switch (code) {
+    case VLD_OK: return "ok";
+    case VLD_ERROR_BAD_MAGIC: return "bad magic (not an HK03 picture)";
+    case VLD_ERROR_NO_TERMINATOR: return "ends inside the comment (no 0x1A)";
+    case VLD_ERROR_BAD_FORMAT: return "bad format byte (only 2 is known)";
+    case VLD_ERROR_SHORT_HEADER: return "ends inside the header";
+    case VLD_ERROR_ZERO_SIZE: return "zero size";
+    case VLD_ERROR_TOO_LARGE: return "too large";
+    case VLD_ERROR_OUT_OF_MEMORY: return "out of memory";
+    case VLD_ERROR_SHORT_ROW: return "ends inside a row";
+    case VLD_ERROR_INVALID: return "invalid argument";
+    default: return "unknown error";
+  }
+}
+
+const char* vld_decode_reason(const void* data, size_t size, char* buffer, size_t buffer_size) {
+  if (buffer == nullptr || buffer_size == 0) return "";
+  if (uint64_t{size} >= VLD_MAX_FILE_BYTES) {
+    std::snprintf(buffer, buffer_size, "too large (files of 256 MiB or more are not read)");
+    return buffer;
+  }
+  DecodedPicture decoded;
+  const PictureStatus status =
+      data == nullptr ? kPictureBadMagic
+                      : DecodePictureFile(static_cast<const uint8_t*>(data), size, &decoded);
+  return PictureStatusText(status, &decoded.header, &decoded.rows, buffer, buffer_size);
+}
+
+const char* vld_version(void) { return VLD_VERSION; }
+
+}  // extern "C"
