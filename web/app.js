@@ -287,8 +287,19 @@
     canvas.style.height = picture.height * zoom + 'px';
     var image = pictureImage(picture, $('seethrough').checked && picture.palette[0] === 0);
     canvas.getContext('2d').putImageData(image, 0, 0);
+    snapToPixels(canvas);
     drawScreen($('viewer-screen'), picture, canvas, picture.anchorX, picture.anchorY);
   }
+
+  // Text and controls leave the picture at fractions of a pixel, where the
+  // browser would blur it over two; move it onto whole device pixels.
+  function snapToPixels(canvas) {
+    canvas.style.margin = '0';
+    var box = canvas.getBoundingClientRect(), ratio = window.devicePixelRatio || 1;
+    var dx = Math.ceil(box.left * ratio) / ratio - box.left, dy = Math.ceil(box.top * ratio) / ratio - box.top;
+    canvas.style.margin = dy + 'px 0 0 ' + dx + 'px';
+  }
+  window.addEventListener('resize', function () { snapToPixels($('picture')); });
   $('zoom').onchange = drawPicture;
   $('seethrough').onchange = drawPicture;
   $('download-png').onclick = function () {
