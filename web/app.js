@@ -381,7 +381,7 @@
   }
 
   function currentComment() {
-    var result = cp32Result($('comment').value);
+    var result = cp932.encode($('comment').value, 127);
     var box = $('comment-error');
     box.hidden = !result.error;
     $('comment').setAttribute('aria-invalid', String(!!result.error));
@@ -390,7 +390,6 @@
                     : result.error === 'long' ? t('commentLong', result.length) : '';
     return result.bytes || null;
   }
-  function cp32Result(text) { return cp932.encode(text, 127); }
 
   function anchorValue(input) {
     var value = Math.floor(Number(input.value));
@@ -448,7 +447,15 @@
   ['dither', 'anchor-x', 'anchor-y', 'comment', 'colour-0', 'colour-1', 'colour-2', 'colour-3'].forEach(function (id) {
     $(id).addEventListener('input', convert);
   });
-  document.querySelectorAll('input[name="colours"]').forEach(function (radio) { radio.addEventListener('change', convert); });
+  document.querySelectorAll('input[name="colours"]').forEach(function (radio) {
+    radio.addEventListener('change', function () {
+      // Picking by hand starts from the colours chosen so far.
+      if (radio.value === 'given' && radio.checked && conversion.picture) {
+        conversion.picture.colours.forEach(function (rgb, i) { $('colour-' + i).value = cssColour(rgb); });
+      }
+      convert();
+    });
+  });
   $('download-vld').onclick = function () {
     if (conversion.file) download(conversion.file, baseName(conversion.name) + '.vld', 'application/octet-stream');
   };
@@ -520,6 +527,5 @@
       })
     };
   }));
-  if (!urls.length) document.body.classList.add('empty');
   window.vldPage = { entries: entries, conversion: conversion };
 })();

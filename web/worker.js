@@ -44,6 +44,7 @@ function handleMessage(message, reply) {
         reduced = null;
         reply({ id: id, ok: true });
       } else if (message.op === 'convert') {
+        if (!source) throw new Error('open the image again');
         var options = message.options;
         var key = JSON.stringify(options);
         if (!reduced || key !== reducedKey) {
@@ -69,6 +70,13 @@ function handleMessage(message, reply) {
         throw new Error('unknown request ' + message.op);
       }
     } catch (error) {
+      if (error instanceof WebAssembly.RuntimeError) {
+        // An abort (memory exhausted inside the library) leaves the module
+        // unusable: start a fresh one for the next request.
+        modulePromise = createVld();
+        source = null;
+        reduced = null;
+      }
       reply({ id: id, error: error && error.message ? error.message : String(error) });
     }
   }, function (error) {
