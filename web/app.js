@@ -429,6 +429,10 @@
       var result = $('result');
       result.getContext('2d').putImageData(pictureImage(answer.picture, false), 0, 0);
       fillPalette($('result-palette'), answer.picture);
+      // The pickers show the colours in use, ready to be changed by hand.
+      if (!options.palette) {
+        answer.picture.colours.forEach(function (rgb, i) { $('colour-' + i).value = cssColour(rgb); });
+      }
       drawScreen($('converter-screen'), answer.picture, result, anchorX, anchorY);
       $('result-size').textContent = t('fileSize', answer.file.length);
       $('download-vld').disabled = false;
@@ -447,15 +451,7 @@
   ['dither', 'anchor-x', 'anchor-y', 'comment', 'colour-0', 'colour-1', 'colour-2', 'colour-3'].forEach(function (id) {
     $(id).addEventListener('input', convert);
   });
-  document.querySelectorAll('input[name="colours"]').forEach(function (radio) {
-    radio.addEventListener('change', function () {
-      // Picking by hand starts from the colours chosen so far.
-      if (radio.value === 'given' && radio.checked && conversion.picture) {
-        conversion.picture.colours.forEach(function (rgb, i) { $('colour-' + i).value = cssColour(rgb); });
-      }
-      convert();
-    });
-  });
+  document.querySelectorAll('input[name="colours"]').forEach(function (radio) { radio.addEventListener('change', convert); });
   $('download-vld').onclick = function () {
     if (conversion.file) download(conversion.file, baseName(conversion.name) + '.vld', 'application/octet-stream');
   };

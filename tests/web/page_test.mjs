@@ -148,17 +148,31 @@ const groups = {
     await page.evaluate(`scrollTo(0, 0)`);
     fs.writeFileSync(path.join(shots, 'desktop-convert.png'), await page.screenshot());
 
-    const done = new Promise((resolve) => browser.on('Browser.downloadProgress', (p) => { if (p.state === 'completed') resolve(); }));
-    const button = await page.evaluate(`(() => { const b = document.getElementById('download-vld'); b.scrollIntoView();
-      const r = b.getBoundingClientRect();
-      return { x: r.left + r.width / 2, y: r.top + r.height / 2 }; })()`);
-    await page.click(button.x, button.y);
-    await Promise.race([done, new Promise((r) => setTimeout(r, 10000))]);
-    const saved = fs.readdirSync(downloads);
-    assert.deepEqual(saved, ['photo.vld']);
-    const expected = path.join(scratch, 'expected.vld');
-    execFileSync(vldtool, ['encode', png, '-o', expected, '--dither', 'floyd-steinberg', '--anchor', anchor.join(','), '--comment', '桜 の写真'], { stdio: 'ignore' });
-    assert.ok(fs.readFileSync(path.join(downloads, 'photo.vld')).equals(fs.readFileSync(expected)), 'the download is what vldtool writes');
+    // Download with the page's button, as vldtool would write it with `args`.
+    const common = ['--dither', 'floyd-steinberg', '--anchor', anchor.join(','), '--comment', '桜 の写真'];
+    const checkDownload = async (label, args) => {
+      const folder = path.join(downloads, label);
+      await browser.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder, eventsEnabled: true });
+      const done = new Promise((resolve) => browser.on('Browser.downloadProgress', (p) => { if (p.state === 'completed') resolve(); }));
+      const button = await page.evaluate(`(() => { const b = document.getElementById('download-vld'); b.scrollIntoView();
+        const r = b.getBoundingClientRect(); return { x: r.left + r.width / 2, y: r.top + r.height / 2 }; })()`);
+      await page.click(button.x, button.y);
+      await Promise.race([done, new Promise((r) => setTimeout(r, 10000))]);
+      assert.deepEqual(fs.readdirSync(folder), ['photo.vld'], label);
+      const expected = path.join(scratch, label + '.vld');
+      execFileSync(vldtool, ['encode', png, '-o', expected, ...args], { stdio: 'ignore' });
+      assert.ok(fs.readFileSync(path.join(folder, 'photo.vld')).equals(fs.readFileSync(expected)), label + ': the download is what vldtool writes');
+    };
+    await checkDownload('chosen', common);
+
+    // Colours by hand start from the chosen ones; one of them changed.
+    await page.evaluate(`document.querySelector('input[name="colours"][value="given"]').click()`);
+    await page.evaluate(`(() => { const c = document.getElementById('colour-2'); c.value = '#ff8000';
+      c.dispatchEvent(new Event('input', { bubbles: true })); })()`);
+    await page.waitFor(`${idle} && document.getElementById('result-palette').textContent.includes('#ff8400')`, 'the given colours');
+    const picked = await page.evaluate(`[0, 1, 2, 3].map((i) => document.getElementById('colour-' + i).value).join(',')`);
+    assert.match(picked, /^#000000,#[0-9a-f]{6},#ff8000,#[0-9a-f]{6}$/);
+    await checkDownload('given', [...common, '--palette', picked]);
 
     const phone = await browser.newPage(390, 844, true);
     await phone.navigate(pageUrl);
