@@ -53,6 +53,13 @@ TEST(Api, DecodeRefusalsLeaveThePictureEmpty) {
   vld_picture p;
   ASSERT_EQ(vld_decode(good.data(), good.size(), &p), VLD_OK);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(p.comment), p.comment_size), "abc");
+  std::vector<uint8_t> rgba(4 * 18);
+  vld_to_rgba(&p, rgba.data());
+  for (size_t i = 0; i < 18; ++i) {
+    uint8_t rgb[3];
+    vld_rgb(p.palette[p.indices[i]], rgb);
+    EXPECT_EQ(Bytes(rgba.begin() + 4 * i, rgba.begin() + 4 * i + 4), Bytes({rgb[0], rgb[1], rgb[2], 255}));
+  }
   vld_picture_free(&p);
   EXPECT_TRUE(IsEmpty(p));
 }
