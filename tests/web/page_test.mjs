@@ -178,8 +178,14 @@ const groups = {
     await phone.navigate(pageUrl);
     const doc = await phone.send('DOM.getDocument');
     const input = await phone.send('DOM.querySelector', { nodeId: doc.root.nodeId, selector: '#convert-input' });
-    await phone.send('DOM.setFileInputFiles', { nodeId: input.nodeId, files: [png] });
+    // Larger than the reference screen: converted, with a warning.
+    const large = path.join(scratch, 'large.png');
+    fs.writeFileSync(large, writeRgbaPng(800, 300, new Uint8Array(800 * 300 * 4).map((_, i) => (i & 3) === 3 ? 255 : i * 7)));
+    await phone.send('DOM.setFileInputFiles', { nodeId: input.nodeId, files: [large] });
     await phone.waitFor(idle, 'the phone conversion');
+    assert.match(await phone.evaluate(`document.getElementById('converter-warning').textContent`), /800 × 300 is larger than the 768 × 512/);
+    await phone.send('DOM.setFileInputFiles', { nodeId: input.nodeId, files: [png] });
+    await phone.waitFor(`${idle} && document.getElementById('converter-warning').hidden`, 'the second phone conversion');
     assert.ok(await phone.evaluate(`document.documentElement.scrollWidth <= innerWidth`), 'no sideways scrolling');
     fs.writeFileSync(path.join(shots, 'phone-convert.png'), await phone.screenshot());
     assert.deepEqual([...page.errors, ...phone.errors], []);
