@@ -24,7 +24,7 @@
       opening: 'Opening {0}…', opened: '{0} pictures opened', damaged: '{0}: {1}',
       fetchFailed: 'Cannot load {0}: {1}',
       notImage: '{0} is not an image this browser can read',
-      stagePixels: 'Reading the pixels…', stageReduce: 'Choosing the colours…', stageEncode: 'Encoding…',
+      stageLoad: 'Opening the image…', stagePixels: 'Reading the pixels…', stageReduce: 'Choosing the colours…', stageEncode: 'Encoding…',
       tooLarge: '{0} × {1} is larger than the 768 × 512 reference screen; the viewer cannot keep it whole on a smaller screen.',
       commentCharacter: 'The character "{0}" ({1}) cannot be stored exactly in code page 932.',
       commentTerminator: 'The comment cannot hold the character 0x1A, which ends it in the file.',
@@ -51,7 +51,7 @@
       opening: '{0} を開いています…', opened: '{0} 枚の画像を開きました', damaged: '{0}: {1}',
       fetchFailed: '{0} を読み込めません: {1}',
       notImage: '{0} はこのブラウザで読める画像ではありません',
-      stagePixels: '画素を読み込み中…', stageReduce: '色を選んでいます…', stageEncode: '符号化中…',
+      stageLoad: '画像を開いています…', stagePixels: '画素を読み込み中…', stageReduce: '色を選んでいます…', stageEncode: '符号化中…',
       tooLarge: '{0} × {1} は基準画面 768 × 512 より大きく、小さな画面ではビューアが全体を表示できません。',
       commentCharacter: '文字「{0}」({1}) はコードページ 932 で正確に保存できません。',
       commentTerminator: 'コメントには文字 0x1A を入れられません (ファイルではコメントの終わりを表します)。',
@@ -329,7 +329,8 @@
     conversion.ready = false;
     conversion.file = null;
     $('download-vld').disabled = true;
-    return loadBitmap(file).then(function (bitmap) {
+    stageShown('load');
+    return track(loadBitmap(file).then(function (bitmap) {
       conversion.name = file.name;
       conversion.width = bitmap.width;
       conversion.height = bitmap.height;
@@ -358,8 +359,9 @@
         transfer = [message.rgba.buffer];
         bitmap.close();
       }
-      return track(engine.request(message, transfer, stageShown));
-    }).then(function () {
+      drawScreen($('converter-screen'), null);
+      return engine.request(message, transfer, stageShown);
+    })).then(function () {
       conversion.ready = true;
       convert();
     }, function (error) {
@@ -370,7 +372,7 @@
   // Progress for work that takes long enough to notice.
   var progressTimer = 0;
   function stageShown(stage) {
-    $('progress-text').textContent = t({ pixels: 'stagePixels', reduce: 'stageReduce', encode: 'stageEncode' }[stage]);
+    $('progress-text').textContent = t({ load: 'stageLoad', pixels: 'stagePixels', reduce: 'stageReduce', encode: 'stageEncode' }[stage]);
   }
   function track(promise) {
     clearTimeout(progressTimer);
@@ -427,7 +429,14 @@
       conversion.anchorX = anchorX;
       conversion.anchorY = anchorY;
       var result = $('result');
-      result.getContext('2d').putImageData(pictureImage(answer.picture, false), 0, 0);
+      var context = result.getContext('2d');
+      if (answer.picture.bitmap) {
+        context.clearRect(0, 0, result.width, result.height);
+        context.drawImage(answer.picture.bitmap, 0, 0);
+        answer.picture.bitmap.close();
+      } else {
+        context.putImageData(pictureImage(answer.picture, false), 0, 0);
+      }
       fillPalette($('result-palette'), answer.picture);
       // The pickers show the colours in use, ready to be changed by hand.
       if (!options.palette) {

@@ -61,9 +61,20 @@ function handleMessage(message, reply) {
         });
         var shown = withColours(vld, {
           width: reduced.width, height: reduced.height, palette: reduced.palette.slice(),
-          indices: new Uint8Array(0), comment: new Uint8Array(0), rgba: reduced.rgba.slice()
+          indices: new Uint8Array(0), comment: new Uint8Array(0), rgba: new Uint8ClampedArray(0)
         });
-        reply({ id: id, picture: shown, file: file }, [shown.rgba.buffer, file.buffer]);
+        var transfer = [file.buffer];
+        if (typeof OffscreenCanvas !== 'undefined') {
+          // Drawn here, so the page only blits a bitmap, however large.
+          var canvas = new OffscreenCanvas(reduced.width, reduced.height);
+          canvas.getContext('2d').putImageData(new ImageData(reduced.rgba, reduced.width, reduced.height), 0, 0);
+          shown.bitmap = canvas.transferToImageBitmap();
+          transfer.push(shown.bitmap);
+        } else {
+          shown.rgba = reduced.rgba.slice();
+          transfer.push(shown.rgba.buffer);
+        }
+        reply({ id: id, picture: shown, file: file }, transfer);
       } else if (message.op === 'word') {
         reply({ id: id, word: vld.word(message.r, message.g, message.b) });
       } else {

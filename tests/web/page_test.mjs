@@ -164,6 +164,8 @@ const groups = {
       assert.ok(fs.readFileSync(path.join(folder, 'photo.vld')).equals(fs.readFileSync(expected)), label + ': the download is what vldtool writes');
     };
     await checkDownload('chosen', common);
+    const drawn = await page.evaluate(`Array.from(document.getElementById('result').getContext('2d').getImageData(0, 0, ${width}, ${height}).data)`);
+    assert.ok(Buffer.from(drawn).equals(Buffer.from(nativePng(path.join(scratch, 'chosen.vld')).rgba)), 'the result shown is the file');
 
     // Colours by hand start from the chosen ones; one of them changed.
     await page.evaluate(`document.querySelector('input[name="colours"][value="given"]').click()`);
