@@ -6,10 +6,11 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 
-export async function launch() {
+// `fileAccess` lets pages from file:// read other files (for ?open=).
+export async function launch({ fileAccess = false } = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vld-chromium-'));
   const child = spawn('chromium', [
-    '--headless', '--no-sandbox', '--remote-debugging-pipe', '--allow-file-access-from-files',
+    '--headless', '--no-sandbox', '--remote-debugging-pipe', ...(fileAccess ? ['--allow-file-access-from-files'] : []),
     '--user-data-dir=' + profile, '--no-first-run', '--no-default-browser-check', '--disable-gpu',
     '--hide-scrollbars', '--force-color-profile=srgb', '--disable-extensions', 'about:blank'
   ], { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'] });

@@ -15,7 +15,8 @@ import { readPng, writeRgbaPng } from './png.mjs';
 const [group, site, vldtool, samplesDir, shots] = process.argv.slice(2).map((a, i) => (i ? path.resolve(a) : a));
 const pageUrl = pathToFileURL(path.join(site, 'index.html')).href;
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'vld-page-'));
-const browser = await launch();
+// Only ?open= needs file access; converting must work from file:// as it is.
+const browser = await launch({ fileAccess: group === 'open' });
 
 function nativePng(file, ...args) {
   const out = path.join(scratch, path.basename(file) + '.png');
@@ -34,6 +35,19 @@ async function shownPixels(page) {
     rgba.set(shot.rgba.subarray(from, from + box.width * 4), y * box.width * 4);
   }
   return { box, rgba };
+}
+
+// Clicks a download button as a person would; the file the browser saves.
+async function download(page, selector, folder) {
+  await browser.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder, eventsEnabled: true });
+  const done = new Promise((resolve) => browser.on('Browser.downloadProgress', (p) => { if (p.state === 'completed') resolve(); }));
+  const button = await page.evaluate(`(() => { const b = document.querySelector('${selector}'); b.scrollIntoView();
+    const r = b.getBoundingClientRect(); return { x: r.left + r.width / 2, y: r.top + r.height / 2 }; })()`);
+  await page.click(button.x, button.y);
+  await Promise.race([done, new Promise((r) => setTimeout(r, 10000))]);
+  const saved = fs.existsSync(folder) ? fs.readdirSync(folder) : [];
+  assert.equal(saved.length, 1, `one file from ${selector}`);
+  return { name: saved[0], bytes: fs.readFileSync(path.join(folder, saved[0])) };
 }
 
 const groups = {
@@ -69,6 +83,20 @@ const groups = {
         else assert.deepEqual([...shown], [...expected.rgba.subarray(i * 4, i * 4 + 3)], `${name}: pixel ${i}`);
       }
     }
+
+    // The PNG download is the picture as shown.
+    const saved = await download(page, '#download-png', path.join(scratch, 'png'));
+    assert.equal(saved.name, samples[samples.length - 1].replace(/\.vld$/, '.png'));
+    const last = path.join(samplesDir, samples[samples.length - 1]);
+    assert.ok(Buffer.from(readPng(saved.bytes).rgba).equals(Buffer.from(nativePng(last).rgba)), 'the PNG has the picture');
+
+    // Files dropped on the page open as the picker opens them.
+    const dropped = samples.slice(0, 2).map((n) => path.join(samplesDir, n));
+    await page.navigate(pageUrl);
+    for (const type of ['dragEnter', 'dragOver', 'drop'])
+      await page.send('Input.dispatchDragEvent', { type, x: 400, y: 300, data: { items: [], files: dropped, dragOperationsMask: 1 } });
+    await page.waitFor(`document.querySelectorAll('.entry .thumb').length === 2`, 'the dropped files');
+    assert.equal(await page.evaluate(`document.getElementById('viewer-name').textContent`), samples[0]);
 
     // Several files: a list, and a damaged file's reason in it.
     const cut = path.join(scratch, 'cut.vld');
@@ -116,8 +144,6 @@ const groups = {
     const page = await browser.newPage(1280, 900);
     await page.navigate(pageUrl);
     const downloads = path.join(scratch, 'downloads');
-    fs.mkdirSync(downloads);
-    await browser.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads, eventsEnabled: true });
     const { root } = await page.send('DOM.getDocument');
     const { nodeId } = await page.send('DOM.querySelector', { nodeId: root.nodeId, selector: '#convert-input' });
     await page.send('DOM.setFileInputFiles', { nodeId, files: [png] });
@@ -151,17 +177,11 @@ const groups = {
     // Download with the page's button, as vldtool would write it with `args`.
     const common = ['--dither', 'floyd-steinberg', '--anchor', anchor.join(','), '--comment', '桜 の写真'];
     const checkDownload = async (label, args) => {
-      const folder = path.join(downloads, label);
-      await browser.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder, eventsEnabled: true });
-      const done = new Promise((resolve) => browser.on('Browser.downloadProgress', (p) => { if (p.state === 'completed') resolve(); }));
-      const button = await page.evaluate(`(() => { const b = document.getElementById('download-vld'); b.scrollIntoView();
-        const r = b.getBoundingClientRect(); return { x: r.left + r.width / 2, y: r.top + r.height / 2 }; })()`);
-      await page.click(button.x, button.y);
-      await Promise.race([done, new Promise((r) => setTimeout(r, 10000))]);
-      assert.deepEqual(fs.readdirSync(folder), ['photo.vld'], label);
+      const saved = await download(page, '#download-vld', path.join(downloads, label));
+      assert.equal(saved.name, 'photo.vld', label);
       const expected = path.join(scratch, label + '.vld');
       execFileSync(vldtool, ['encode', png, '-o', expected, ...args], { stdio: 'ignore' });
-      assert.ok(fs.readFileSync(path.join(folder, 'photo.vld')).equals(fs.readFileSync(expected)), label + ': the download is what vldtool writes');
+      assert.ok(saved.bytes.equals(fs.readFileSync(expected)), label + ': the download is what vldtool writes');
     };
     await checkDownload('chosen', common);
     const drawn = await page.evaluate(`Array.from(document.getElementById('result').getContext('2d').getImageData(0, 0, ${width}, ${height}).data)`);
