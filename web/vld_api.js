@@ -169,7 +169,10 @@ Module['rgb'] = function (word) {
 
 // The palette word nearest an 8-bit colour.
 Module['word'] = function (r, g, b) {
-  return _vld_word(r & 255, g & 255, b & 255);
+  [r, g, b].forEach(function (v) {
+    if (!Number.isInteger(v) || v < 0 || v > 255) throw new RangeError('colour levels must be whole numbers from 0 to 255');
+  });
+  return _vld_word(r, g, b);
 };
 
 Module['version'] = function () {
