@@ -270,6 +270,7 @@
     if (!allowed) box.checked = false;
     var comment = new TextDecoder('shift_jis').decode(picture.comment);
     $('fact-comment').textContent = comment || t('noComment');
+    $('picture').setAttribute('aria-label', entry.name + (comment ? ': ' + comment : ''));
     $('fact-size').textContent = picture.width + ' × ' + picture.height;
     $('fact-anchor').textContent = picture.anchorX + ', ' + picture.anchorY;
     fillPalette($('fact-palette'), picture);
