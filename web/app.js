@@ -172,6 +172,12 @@
     context.strokeRect(x - 1, y - 1, picture.width + 2, picture.height + 2);
   }
 
+  // ISO 8859-1, byte for byte (TextDecoder's 'latin1' is windows-1252).
+  function latin1Of(bytes) {
+    var text = '';
+    for (var i = 0; i < bytes.length; ++i) text += String.fromCharCode(bytes[i]);
+    return text;
+  }
   function baseName(name) { return name.replace(/^.*[\\/]/, '').replace(/\.[^.]*$/, '') || 'picture'; }
 
   function download(bytesOrBlob, name, type) {
@@ -325,13 +331,78 @@
     });
   }
 
+  // The comment and anchor a PNG carries as text (as vldtool decode writes
+  // them), which vldtool encode takes unless told otherwise. Chunks that are
+  // damaged or compressed are passed over, as vldtool does.
+  var crcTable = null;
+  function crc32(bytes) {
+    if (!crcTable) {
+      crcTable = new Int32Array(256);
+      for (var n = 0; n < 256; ++n) {
+        var c = n;
+        for (var k = 0; k < 8; ++k) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+        crcTable[n] = c;
+      }
+    }
+    var crc = -1;
+    for (var i = 0; i < bytes.length; ++i) crc = crcTable[(crc ^ bytes[i]) & 255] ^ (crc >>> 8);
+    return (crc ^ -1) >>> 0;
+  }
+  // A number as C's strtoul with base 0 reads it: 0x hex, 0 octal, decimal.
+  function cNumber(text) {
+    var match = /^(0[xX][0-9a-fA-F]+|0[0-7]*|[1-9][0-9]*)$/.exec(text);
+    if (!match) return -1;
+    var value = /^0[xX]/.test(text) ? parseInt(text, 16) : text[0] === '0' ? parseInt(text, 8) : parseInt(text, 10);
+    return value <= 65535 ? value : -1;
+  }
+  function pngText(bytes) {
+    var found = {};
+    var view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+    var utf8 = new TextDecoder('utf-8');
+    for (var at = 8; at + 12 <= bytes.length;) {
+      var length = view.getUint32(at);
+      if (length > bytes.length - at - 12) break;
+      var type = latin1Of(bytes.subarray(at + 4, at + 8));
+      var data = bytes.subarray(at + 8, at + 8 + length);
+      var intact = crc32(bytes.subarray(at + 4, at + 8 + length)) === view.getUint32(at + 8 + length);
+      at += length + 12;
+      if (type === 'IDAT' || type === 'IEND') break;
+      if (!intact || (type !== 'tEXt' && type !== 'iTXt')) continue;
+      var end = data.indexOf(0);
+      if (end < 0) continue;
+      var keyword = latin1Of(data.subarray(0, end)), text = data.subarray(end + 1);
+      if (type === 'iTXt') {
+        if (text.length < 2 || text[0] !== 0) continue;
+        var language = text.indexOf(0, 2), translated = language < 0 ? -1 : text.indexOf(0, language + 1);
+        if (translated < 0) continue;
+        text = text.subarray(translated + 1);
+      }
+      var value = type === 'iTXt' ? utf8.decode(text) : latin1Of(text);
+      if (keyword === 'Comment') found.comment = value;
+      if (keyword === 'Anchor') {
+        var words = value.split(',').map(cNumber);
+        found.anchor = words.length === 2 && words.every(function (w) { return w >= 0; }) ? words : undefined;
+      }
+    }
+    return found;
+  }
+
   function startConversion(file) {
     showMode('converter');
     conversion.ready = false;
     conversion.file = null;
     $('download-vld').disabled = true;
     stageShown('load');
-    return track(loadBitmap(file).then(function (bitmap) {
+    // Each image starts from vldtool encode's defaults for it.
+    var textRead = file.slice(0, 1 << 20).arrayBuffer().then(function (buffer) {
+      var bytes = new Uint8Array(buffer);
+      var text = bytes.length > 8 && latin1Of(bytes.subarray(0, 4)) === '\x89PNG' ? pngText(bytes) : {};
+      $('comment').value = text.comment === undefined ? '' : text.comment;
+      $('anchor-x').value = text.anchor ? text.anchor[0] : 0;
+      $('anchor-y').value = text.anchor ? text.anchor[1] : 0;
+    });
+    return track(Promise.all([loadBitmap(file), textRead]).then(function (loaded) {
+      var bitmap = loaded[0];
       conversion.name = file.name;
       conversion.width = bitmap.width;
       conversion.height = bitmap.height;

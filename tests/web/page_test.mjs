@@ -200,12 +200,21 @@ const groups = {
     await phone.navigate(pageUrl);
     const doc = await phone.send('DOM.getDocument');
     const input = await phone.send('DOM.querySelector', { nodeId: doc.root.nodeId, selector: '#convert-input' });
-    // Larger than the reference screen: converted, with a warning.
+    // Larger than the reference screen: converted, with a warning; the
+    // PNG's own comment and anchor are taken, as vldtool encode takes them.
     const large = path.join(scratch, 'large.png');
-    fs.writeFileSync(large, writeRgbaPng(800, 300, new Uint8Array(800 * 300 * 4).map((_, i) => (i & 3) === 3 ? 255 : i * 7)));
+    fs.writeFileSync(large, writeRgbaPng(800, 300, new Uint8Array(800 * 300 * 4).map((_, i) => (i & 3) === 3 ? 255 : i * 7),
+      [['tEXt', 'Anchor', '0x10,017'], ['iTXt', 'Comment', '春の海'], ['tEXt', 'Comment', 'damaged']]));
+    const crc = fs.readFileSync(large);
+    crc[crc.indexOf('damaged') + 7] ^= 1;
+    fs.writeFileSync(large, crc);
     await phone.send('DOM.setFileInputFiles', { nodeId: input.nodeId, files: [large] });
     await phone.waitFor(idle, 'the phone conversion');
     assert.match(await phone.evaluate(`document.getElementById('converter-warning').textContent`), /800 × 300 is larger than the 768 × 512/);
+    assert.equal(await phone.evaluate(`['comment', 'anchor-x', 'anchor-y'].map((id) => document.getElementById(id).value).join('|')`), '春の海|16|15');
+    const saved = await download(phone, '#download-vld', path.join(downloads, 'large'));
+    execFileSync(vldtool, ['encode', large, '-o', path.join(scratch, 'large.vld')], { stdio: 'ignore' });
+    assert.ok(saved.bytes.equals(fs.readFileSync(path.join(scratch, 'large.vld'))), 'the PNG text is taken as vldtool takes it');
     await phone.send('DOM.setFileInputFiles', { nodeId: input.nodeId, files: [png] });
     await phone.waitFor(`${idle} && document.getElementById('converter-warning').hidden`, 'the second phone conversion');
     assert.ok(await phone.evaluate(`document.documentElement.scrollWidth <= innerWidth`), 'no sideways scrolling');

@@ -14,7 +14,8 @@ function chunk(type, data) {
   return Buffer.concat([head, data, crc]);
 }
 
-export function writeRgbaPng(width, height, rgba) {
+// `texts`: [type, keyword, text] chunks (tEXt in Latin-1, iTXt in UTF-8).
+export function writeRgbaPng(width, height, rgba, texts = []) {
   const header = Buffer.alloc(13);
   header.writeUInt32BE(width, 0);
   header.writeUInt32BE(height, 4);
@@ -22,7 +23,10 @@ export function writeRgbaPng(width, height, rgba) {
   const raw = Buffer.alloc((width * 4 + 1) * height);
   for (let y = 0; y < height; ++y)
     raw.set(rgba.subarray(y * width * 4, (y + 1) * width * 4), y * (width * 4 + 1) + 1);
-  return Buffer.concat([SIGNATURE, chunk('IHDR', header), chunk('IDAT', zlib.deflateSync(raw)),
+  const text = texts.map(([type, keyword, value]) => chunk(type, type === 'iTXt'
+    ? Buffer.concat([Buffer.from(keyword + '\0\0\0\0\0', 'latin1'), Buffer.from(value, 'utf8')])
+    : Buffer.from(keyword + '\0' + value, 'latin1')));
+  return Buffer.concat([SIGNATURE, chunk('IHDR', header), ...text, chunk('IDAT', zlib.deflateSync(raw)),
                         chunk('IEND', Buffer.alloc(0))]);
 }
 
