@@ -218,6 +218,8 @@ const groups = {
     await phone.send('DOM.setFileInputFiles', { nodeId: input.nodeId, files: [png] });
     await phone.waitFor(`${idle} && document.getElementById('converter-warning').hidden`, 'the second phone conversion');
     assert.ok(await phone.evaluate(`document.documentElement.scrollWidth <= innerWidth`), 'no sideways scrolling');
+    fs.writeFileSync(path.join(shots, 'phone-convert-options.png'), await phone.screenshot());
+    await phone.evaluate(`scrollTo(0, 0)`);
     fs.writeFileSync(path.join(shots, 'phone-convert.png'), await phone.screenshot());
     assert.deepEqual([...page.errors, ...phone.errors], []);
   }
