@@ -316,7 +316,7 @@
   };
 
   // ---- Converting ----
-  var conversion = { name: '', width: 0, height: 0, ready: false, busy: false, again: false, file: null, picture: null, image: null };
+  var conversion = { name: '', width: 0, height: 0, ready: false, busy: false, again: false, file: null, picture: null };
 
   function loadBitmap(file) {
     var options = { premultiplyAlpha: 'none', colorSpaceConversion: 'none' };
@@ -474,6 +474,9 @@
   // runs is picked up when it ends.
   function convert() {
     if (!conversion.ready) return;
+    // Until the file for the options as they now are is made, there is
+    // nothing to download: the last one would not match what is shown.
+    $('download-vld').disabled = true;
     if (conversion.busy) { conversion.again = true; return; }
     var comment = currentComment();
     if (!comment) {
@@ -516,7 +519,7 @@
       }
       drawScreen($('converter-screen'), answer.picture, result, anchorX, anchorY);
       $('result-size').textContent = t('fileSize', answer.file.length);
-      $('download-vld').disabled = false;
+      $('download-vld').disabled = conversion.again;
       status('');
     }, function (error) {
       status(error.message);
