@@ -379,6 +379,10 @@
       }
       var value = type === 'iTXt' ? utf8.decode(text) : latin1Of(text);
       if (keyword === 'Comment') found.comment = value;
+      if (keyword === 'Palette') {
+        var entries = value.split(',').map(cNumber);
+        found.palette = entries.length === 4 && entries.every(function (w) { return w >= 0; }) ? entries : undefined;
+      }
       if (keyword === 'Anchor') {
         var words = value.split(',').map(cNumber);
         found.anchor = words.length === 2 && words.every(function (w) { return w >= 0; }) ? words : undefined;
@@ -394,12 +398,15 @@
     $('download-vld').disabled = true;
     stageShown('load');
     // Each image starts from vldtool encode's defaults for it.
-    var textRead = file.slice(0, 1 << 20).arrayBuffer().then(function (buffer) {
+    var png = null, known = null;
+    var textRead = file.arrayBuffer().then(function (buffer) {
       var bytes = new Uint8Array(buffer);
-      var text = bytes.length > 8 && latin1Of(bytes.subarray(0, 4)) === '\x89PNG' ? pngText(bytes) : {};
+      png = bytes.length > 8 && latin1Of(bytes.subarray(0, 4)) === '\x89PNG' ? bytes : null;
+      var text = png ? pngText(bytes) : {};
       $('comment').value = text.comment === undefined ? '' : text.comment;
       $('anchor-x').value = text.anchor ? text.anchor[0] : 0;
       $('anchor-y').value = text.anchor ? text.anchor[1] : 0;
+      known = text.palette || null;
     });
     return track(Promise.all([loadBitmap(file), textRead]).then(function (loaded) {
       var bitmap = loaded[0];
@@ -421,14 +428,16 @@
       $('result').height = bitmap.height;
       $('compare').style.aspectRatio = bitmap.width + ' / ' + bitmap.height;
       $('compare').style.maxWidth = bitmap.width + 'px';
-      var message = { op: 'source', width: bitmap.width, height: bitmap.height };
-      var transfer;
+      // A palette PNG goes along too: vldtool keeps the indices of one that
+      // uses only the first four entries.
+      var message = { op: 'source', width: bitmap.width, height: bitmap.height, png: png, knownWords: known };
+      var transfer = png ? [png.buffer] : [];
       if (engine.offscreen()) {
         message.bitmap = bitmap;
-        transfer = [bitmap];
+        transfer.push(bitmap);
       } else {
         message.rgba = context.getImageData(0, 0, bitmap.width, bitmap.height).data;
-        transfer = [message.rgba.buffer];
+        transfer.push(message.rgba.buffer);
         bitmap.close();
       }
       drawScreen($('converter-screen'), null);

@@ -29,6 +29,67 @@ function imagePixels(bitmap) {
   return context.getImageData(0, 0, canvas.width, canvas.height).data;
 }
 
+// The indices and entries of a palette PNG (null for any other PNG, and
+// for an interlaced one, which is then reduced like true colour).
+function paletteIndices(bytes) {
+  var view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  var header = null, entries = [], alphas = [], data = [];
+  for (var at = 8; at + 12 <= bytes.length;) {
+    var length = view.getUint32(at), type = String.fromCharCode.apply(null, bytes.subarray(at + 4, at + 8));
+    var body = bytes.subarray(at + 8, Math.min(at + 8 + length, bytes.length));
+    if (type === 'IHDR' && length >= 13)
+      header = { width: view.getUint32(at + 8), height: view.getUint32(at + 12), depth: body[8], kind: body[9], interlace: body[12] };
+    if (type === 'PLTE') for (var e = 0; e + 3 <= length; e += 3) entries.push([body[e], body[e + 1], body[e + 2], 255]);
+    if (type === 'tRNS') alphas = Array.from(body);
+    if (type === 'IDAT') data.push(body);
+    if (type === 'IEND') break;
+    at += length + 12;
+  }
+  if (!header || header.kind !== 3 || header.interlace || [1, 2, 4, 8].indexOf(header.depth) < 0) return Promise.resolve(null);
+  alphas.forEach(function (a, k) { if (k < entries.length) entries[k][3] = a; });
+  var inflated = new Blob(data).stream().pipeThrough(new DecompressionStream('deflate'));
+  return new Response(inflated).arrayBuffer().then(function (buffer) {
+    var raw = new Uint8Array(buffer), width = header.width, depth = header.depth;
+    var stride = Math.ceil(width * depth / 8);
+    if (raw.length < (stride + 1) * header.height) return null;
+    var row = new Uint8Array(stride), previous = new Uint8Array(stride);
+    var indices = new Uint8Array(width * header.height);
+    for (var y = 0; y < header.height; ++y) {
+      var filter = raw[y * (stride + 1)], line = raw.subarray(y * (stride + 1) + 1, (y + 1) * (stride + 1));
+      for (var x = 0; x < stride; ++x) {
+        var a = x ? row[x - 1] : 0, b = previous[x], c = x ? previous[x - 1] : 0, p = a + b - c;
+        var paeth = Math.abs(p - a) <= Math.abs(p - b) && Math.abs(p - a) <= Math.abs(p - c) ? a : Math.abs(p - b) <= Math.abs(p - c) ? b : c;
+        row[x] = (line[x] + [0, a, b, (a + b) >> 1, paeth][filter]) & 255;
+      }
+      for (x = 0; x < width; ++x) {
+        var bit = x * depth;
+        indices[y * width + x] = (row[bit >> 3] >> (8 - depth - (bit & 7))) & ((1 << depth) - 1);
+      }
+      previous.set(row);
+    }
+    return { width: width, height: header.height, indices: indices, entries: entries };
+  });
+}
+
+// The picture vldtool encode keeps from a palette image whose pixels use
+// entries 0-3 only, each entry's word, or the word the PNG's text gives for
+// it where that still shows the entry's colour; null where it reduces.
+function keptPicture(vld, png, knownWords) {
+  var used = [false, false, false, false];
+  for (var i = 0; i < png.indices.length; ++i) {
+    if (png.indices[i] > 3) return null;
+    used[png.indices[i]] = true;
+  }
+  var words = [0, 0, 0, 0];
+  for (var k = 0; k < 4 && k < png.entries.length; ++k) {
+    var e = png.entries[k], word = vld.word(e[0], e[1], e[2]);
+    if (e[3] < 128 && k !== 0 && used[k]) return null;
+    words[k] = e[3] < 128 ? 0 : word;
+    if (knownWords && (knownWords[k] & 0xfffe) === word) words[k] = knownWords[k];
+  }
+  return { width: png.width, height: png.height, palette: words, indices: png.indices };
+}
+
 function handleMessage(message, reply) {
   modulePromise.then(function (vld) {
     var id = message.id;
@@ -40,9 +101,13 @@ function handleMessage(message, reply) {
       } else if (message.op === 'source') {
         stage('pixels');
         var rgba = message.rgba || imagePixels(message.bitmap);
-        source = { rgba: rgba, width: message.width, height: message.height };
+        source = null;
         reduced = null;
-        reply({ id: id, ok: true });
+        (message.png ? paletteIndices(message.png) : Promise.resolve(null)).then(function (png) {
+          source = { rgba: rgba, width: message.width, height: message.height,
+                     kept: png && keptPicture(vld, png, message.knownWords) };
+          reply({ id: id, ok: true });
+        }).catch(function (error) { reply({ id: id, error: String(error) }); });
       } else if (message.op === 'convert') {
         if (!source) throw new Error('open the image again');
         var options = message.options;
@@ -50,7 +115,9 @@ function handleMessage(message, reply) {
         if (!reduced || key !== reducedKey) {
           stage('reduce');
           reduced = null;
-          reduced = vld.reduce(source.rgba, source.width, source.height, options);
+          // As vldtool encode: a palette image's own indices unless colours are given.
+          reduced = source.kept && !options.palette ? vld.decode(vld.encode(source.kept))
+                  : vld.reduce(source.rgba, source.width, source.height, options);
           reducedKey = key;
         }
         stage('encode');

@@ -215,6 +215,16 @@ const groups = {
     const saved = await download(phone, '#download-vld', path.join(downloads, 'large'));
     execFileSync(vldtool, ['encode', large, '-o', path.join(scratch, 'large.vld')], { stdio: 'ignore' });
     assert.ok(saved.bytes.equals(fs.readFileSync(path.join(scratch, 'large.vld'))), 'the PNG text is taken as vldtool takes it');
+    // A picture's PNG from vldtool decode comes back as the same picture:
+    // its indices, exact words, comment and anchor are kept.
+    for (const name of fs.readdirSync(samplesDir).filter((n) => n.endsWith('.vld'))) {
+      const decoded = path.join(scratch, name + '.png');
+      execFileSync(vldtool, ['decode', path.join(samplesDir, name), '-o', decoded]);
+      await phone.send('DOM.setFileInputFiles', { nodeId: input.nodeId, files: [decoded] });
+      await phone.waitFor(`${idle} && document.getElementById('converter-name').textContent === '${name}.png'`, name);
+      const back = await download(phone, '#download-vld', path.join(downloads, name));
+      assert.ok(back.bytes.equals(fs.readFileSync(path.join(samplesDir, name))), name + ' comes back unchanged');
+    }
     await phone.send('DOM.setFileInputFiles', { nodeId: input.nodeId, files: [png] });
     await phone.waitFor(`${idle} && document.getElementById('converter-warning').hidden`, 'the second phone conversion');
     assert.ok(await phone.evaluate(`document.documentElement.scrollWidth <= innerWidth`), 'no sideways scrolling');
