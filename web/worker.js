@@ -103,7 +103,10 @@ function handleMessage(message, reply) {
         var rgba = message.rgba || imagePixels(message.bitmap);
         source = null;
         reduced = null;
-        (message.png ? paletteIndices(message.png) : Promise.resolve(null)).then(function (png) {
+        // Without a deflate stream (older browsers) the image is reduced.
+        Promise.resolve().then(function () {
+          return message.png && typeof DecompressionStream !== 'undefined' ? paletteIndices(message.png) : null;
+        }).catch(function () { return null; }).then(function (png) {
           source = { rgba: rgba, width: message.width, height: message.height,
                      kept: png && keptPicture(vld, png, message.knownWords) };
           reply({ id: id, ok: true });
