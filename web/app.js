@@ -348,11 +348,10 @@
     for (var i = 0; i < bytes.length; ++i) crc = crcTable[(crc ^ bytes[i]) & 255] ^ (crc >>> 8);
     return (crc ^ -1) >>> 0;
   }
-  // A number as C's strtoul with base 0 reads it: 0x hex, 0 octal, decimal.
-  function cNumber(text) {
-    var match = /^(0[xX][0-9a-fA-F]+|0[0-7]*|[1-9][0-9]*)$/.exec(text);
-    if (!match) return -1;
-    var value = /^0[xX]/.test(text) ? parseInt(text, 16) : text[0] === '0' ? parseInt(text, 8) : parseInt(text, 10);
+  // A number as vldtool reads one: decimal or 0x hex ("010" is ten).
+  function wordNumber(text) {
+    if (!/^(0[xX][0-9a-fA-F]+|[0-9]+)$/.test(text)) return -1;
+    var value = /^0[xX]/.test(text) ? parseInt(text.slice(2), 16) : parseInt(text, 10);
     return value <= 65535 ? value : -1;
   }
   function pngText(bytes) {
@@ -380,11 +379,11 @@
       var value = type === 'iTXt' ? utf8.decode(text) : latin1Of(text);
       if (keyword === 'Comment') found.comment = value;
       if (keyword === 'Palette') {
-        var entries = value.split(',').map(cNumber);
+        var entries = value.split(',').map(wordNumber);
         found.palette = entries.length === 4 && entries.every(function (w) { return w >= 0; }) ? entries : undefined;
       }
       if (keyword === 'Anchor') {
-        var words = value.split(',').map(cNumber);
+        var words = value.split(',').map(wordNumber);
         found.anchor = words.length === 2 && words.every(function (w) { return w >= 0; }) ? words : undefined;
       }
     }
