@@ -12,6 +12,10 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cstdio>
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -433,6 +437,170 @@ TEST_F(Hostile, SignalsLeaveNoTemporaryFile) {
       left.push_back(name);
     const ToolRun listing = RunProgram({"/bin/ls", "-A", dir_});
     EXPECT_EQ(Lines(listing.out), left);
+  }
+}
+
+// ---- Bounds: a small hostile file costs about what a small valid one does.
+
+// An 8x8 grey JPEG, baseline or progressive.
+std::string Jpeg(bool progressive) {
+  jpeg_compress_struct info;
+  jpeg_error_mgr errors;
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = 8;
+  info.image_height = 8;
+  info.input_components = 1;
+  info.in_color_space = JCS_GRAYSCALE;
+  jpeg_set_defaults(&info);
+  if (progressive) jpeg_simple_progression(&info);
+  jpeg_start_compress(&info, TRUE);
+  unsigned char row[8] = {0, 32, 64, 96, 128, 160, 192, 224};
+  JSAMPROW pointer = row;
+  while (info.next_scanline < 8) jpeg_write_scanlines(&info, &pointer, 1);
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  const std::string out(reinterpret_cast<char*>(buffer), size);
+  std::free(buffer);
+  return out;
+}
+
+// The JPEG with its frame header declaring `width` x `height`.
+std::string JpegDeclaring(uint16_t width, uint16_t height) {
+  std::string jpeg = Jpeg(false);
+  const size_t frame = jpeg.find("\xFF\xC0");
+  jpeg.replace(frame + 5, 4, BigEndian(height, 2) + BigEndian(width, 2));
+  return jpeg;
+}
+
+// A progressive JPEG whose first scan comes `extra` more times.
+std::string JpegWithScans(int extra) {
+  std::string jpeg = Jpeg(true);
+  const size_t first = jpeg.find("\xFF\xDA");
+  const size_t next = jpeg.find("\xFF\xDA", first + 2);
+  std::string scans;
+  for (int k = 0; k < extra; ++k) scans += jpeg.substr(first, next - first);
+  jpeg.insert(next, scans);
+  return jpeg;
+}
+
+// A TIFF whose first directory declares `width` x `height` grey pixels.
+std::string TiffDeclaring(uint32_t width, uint32_t height) {
+  const struct {
+    uint16_t tag, type;
+    uint32_t value;
+  } entries[] = {{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 1},  {262, 3, 1},
+                 {273, 4, 8 + 2 + 9 * 12 + 4}, {277, 3, 1}, {278, 4, height}, {279, 4, 1}};
+  auto little = [](uint32_t value, int bytes) {
+    std::string out;
+    for (int k = 0; k < bytes; ++k) out += static_cast<char>(value >> (8 * k));
+    return out;
+  };
+  std::string tiff = std::string("II*\0", 4) + little(8, 4) + little(9, 2);
+  for (const auto& e : entries)
+    tiff += little(e.tag, 2) + little(e.type, 2) + little(1, 4) + little(e.value, 4);
+  return tiff + little(0, 4) + std::string(1, '\0');
+}
+
+// An 8x8 GIF of colour 0 with `comments` comment extensions before it.
+std::string GifWithComments(size_t comments) {
+  std::string gif = std::string("GIF89a\x08\0\x08\0\x80\0\0", 13) + std::string("\0\0\0\xff\xff\xff", 6);
+  std::string comment("\x21\xFE\x01x\0", 5);
+  gif.reserve(gif.size() + comments * comment.size() + 64);
+  for (size_t k = 0; k < comments; ++k) gif += comment;
+  gif += std::string("\x2C\0\0\0\0\x08\0\x08\0\0\x02", 11);
+  // Three-bit codes: a clear code before every two pixels, so the code size
+  // never grows; then the end code.
+  std::string data;
+  uint32_t bits = 0;
+  int used = 0;
+  auto put = [&](uint32_t code) {
+    bits |= code << used;
+    used += 3;
+    while (used >= 8) {
+      data += static_cast<char>(bits & 0xFF);
+      bits >>= 8;
+      used -= 8;
+    }
+  };
+  for (int pair = 0; pair < 32; ++pair) {
+    put(4);
+    put(0);
+    put(0);
+  }
+  put(5);
+  if (used > 0) data += static_cast<char>(bits & 0xFF);
+  return gif + static_cast<char>(data.size()) + data + std::string("\0\x3B", 2);
+}
+
+TEST_F(Hostile, HostileFilesCostLittle) {
+  std::string huge_comment;
+  for (int k = 0; k < (4 << 20); ++k) huge_comment += "\x82\xA0";  // 8 MiB of あ
+  Write("comment.vld", PictureWithComment(huge_comment));
+  Write("text.png", PalettePng(4, 4, PngChunk("iTXt", std::string("Comment\0\0\0\0\0", 12) +
+                                                          std::string(20000000, 'a'))));
+  Write("extra.png", ZeroPng(1, 1, 0, uint64_t{1} << 30));  // 1 GiB after a 2-byte row
+  Write("huge.jpg", JpegDeclaring(65496, 65496));
+  Write("huge.tif", TiffDeclaring(65496, 65496));
+  Write("scans.jpg", JpegWithScans(3000));
+  Write("comments.gif", GifWithComments(200000));
+  Write("small.png", PalettePng(4, 4));
+  Write("small.gif", GifWithComments(3));
+  const char* kCannotRead = "cannot read this kind of file";
+  const char* kTooLarge = "the picture is 65496x65496, too large for the viewer";
+  const struct {
+    std::vector<std::string> args;
+    int linux_status, windows_status;
+    const char *linux_words, *windows_words;  // in the one line of a failure, or in the output
+  } cases[] = {
+      {{"info", "comment.vld"}, 0, 0, "(8388608 bytes, cut here after the first 4096;",
+       "(8388608 bytes, cut here after the first 4096;"},
+      {{"info", "--json", "comment.vld"}, 0, 0, "\"comment_length\": 8388608, \"comment_cut\": true",
+       "\"comment_length\": 8388608, \"comment_cut\": true"},
+      {{"encode", "text.png", "-o", "text.vld"}, 1, 1, "comment is over 127 bytes",
+       "comment is over 127 bytes"},
+      {{"encode", "extra.png", "-o", "extra.vld"}, 0, 1, "",
+       "more than its 1x1 pixels can use"},
+      {{"encode", "huge.jpg", "-o", "huge.vld"}, 1, 1, kTooLarge, kTooLarge},
+      {{"encode", "huge.tif", "-o", "huge.vld"}, 1, 1, kCannotRead, kTooLarge},
+      {{"encode", "scans.jpg", "-o", "scans.vld"}, 1, 1, "holds over 500 scans",
+       "holds over 500 scans"},
+      {{"encode", "comments.gif", "-o", "comments.vld"}, 0, 1, "", "4096 extensions"},
+      {{"encode", "small.gif", "-o", "small.vld"}, 0, 0, "", ""},
+  };
+  // The time a small valid file takes in this run, the best of three.
+  double baseline = 1e9;
+  for (int k = 0; k < 3; ++k) {
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Tool({"encode", "small.png", "-o", "small.vld"}).status, 0);
+    baseline = std::min(baseline, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  const double limit = std::max(5 * baseline, windows_ ? 0.0 : 1.0);
+  for (const auto& c : cases) {
+    std::string command;
+    for (const std::string& arg : c.args) command += arg + " ";
+    SCOPED_TRACE(command);
+    // Timed twice at most, for a machine busy with other work.
+    ToolRun run;
+    double seconds = 1e9;
+    for (int attempt = 0; attempt < 2 && seconds >= limit; ++attempt) {
+      const auto start = std::chrono::steady_clock::now();
+      run = Tool(c.args);
+      seconds = std::min(seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    EXPECT_LT(seconds, limit) << "a small valid file takes " << baseline << " s";
+    const int expected = windows_ ? c.windows_status : c.linux_status;
+    const std::string words = windows_ ? c.windows_words : c.linux_words;
+    if (expected != 0) {
+      ExpectFailsInOneLine(run, words);
+    } else {
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_NE((run.out + run.err).find(words), std::string::npos) << run.err;
+      EXPECT_LT(run.out.size(), 20000u);  // a comment is cut, not printed whole
+    }
   }
 }
 
