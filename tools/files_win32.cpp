@@ -171,6 +171,10 @@ int SameFile(const char* input, const char* output) {
   HANDLE out = CreateFileA(output, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (out == INVALID_HANDLE_VALUE) return 0;  // nothing there to overwrite
+  if (GetFileType(out) != FILE_TYPE_DISK) {  // a device or pipe, written in place
+    CloseHandle(out);
+    return 0;
+  }
   const bool standard_input = std::strcmp(input, "-") == 0;
   HANDLE in = standard_input
                   ? GetStdHandle(STD_INPUT_HANDLE)

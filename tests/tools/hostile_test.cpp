@@ -141,7 +141,13 @@ class Hostile : public ::testing::Test {
     dir_ = pattern;
     Write("ex.vld", kExample);
   }
-  void TearDown() override { RunProgram({"/bin/rm", "-rf", dir_}); }
+  // VLD_KEEP_TEST_FILES keeps the folder, to time its files by hand.
+  void TearDown() override {
+    if (std::getenv("VLD_KEEP_TEST_FILES") == nullptr)
+      RunProgram({"/bin/rm", "-rf", dir_});
+    else
+      std::printf("kept %s\n", dir_.c_str());
+  }
 
   // Wine as wine-run sets it up, called directly so that standard input and
   // output reach vldtool.exe as a shell hands them over.
@@ -235,6 +241,7 @@ TEST_F(Hostile, OutputTargets) {
       {"a device's name", {"decode", "ex.vld", "-o", "nul.png"}, nullptr, 0, 1,
        "keeps for the device NUL"},
       {"a device's name in a batch", {"decode", "ex.vld", "-d", "CON"}, nullptr, 1, 1, ""},
+      {"a device named as one", {"decode", "ex.vld", "-o", "\\\\.\\NUL"}, nullptr, 0, 0, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
