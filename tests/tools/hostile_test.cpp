@@ -586,7 +586,10 @@ TEST_F(Hostile, HostileFilesCostLittle) {
     ASSERT_EQ(Tool({"encode", "small.png", "-o", "small.vld"}).status, 0);
     baseline = std::min(baseline, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
-  const double limit = std::max(5 * baseline, windows_ ? 0.0 : 1.0);
+  // Wine's start costs most of a small file's time, and CTest runs other
+  // tests beside this one: ten times that still sets the hostile files apart
+  // (the PNG with extra data took 2.8 s before it was bounded).
+  const double limit = windows_ ? 10 * baseline : std::max(5 * baseline, 1.0);
   for (const auto& c : cases) {
     std::string command;
     for (const std::string& arg : c.args) command += arg + " ";
