@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <set>
 
 #include "tools/files.h"
@@ -73,12 +74,22 @@ int ConvertAll(const char* command, const Targets& targets, const char* extensio
       output = OutputInDirectory(targets.directory, input, extension);
       if (std::strcmp(input, "-") == 0)
         ok = Fail(command, input, "standard input has no name to make an output name from");
-      else if (!written.insert(output).second)
+      else if (!written.insert(OutputKey(output)).second)
         ok = Fail(command, input, "another input of this run already wrote " + output);
     }
-    if (ok && SameFile(input, output.c_str()))
+    const int same = ok ? SameFile(input, output.c_str()) : 0;
+    if (same > 0)
       ok = Fail(command, output.c_str(), "is the input file; choose another output");
-    if (ok) ok = convert(input, output.c_str(), options);
+    else if (same < 0)
+      ok = Fail(command, output.c_str(),
+                "the system cannot tell whether it is the input file; choose another output");
+    // Running out of memory on one file is that file's failure; the next
+    // may well fit.
+    try {
+      if (ok) ok = convert(input, output.c_str(), options);
+    } catch (const std::bad_alloc&) {
+      ok = Fail(command, input, "out of memory");
+    }
     if (!ok) ++failures;
   }
   return failures != 0 ? 1 : 0;

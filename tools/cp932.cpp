@@ -70,11 +70,13 @@ int Cp932ToUtf8(const char* text, size_t length, bool escape_bytes, std::string*
   return valid;
 }
 
-int Utf8ToCp932(const std::string& text, std::string* out, std::string* bad_character) {
+int Utf8ToCp932(const std::string& text, size_t limit, std::string* out,
+                std::string* bad_character) {
   out->clear();
   bad_character->clear();
   size_t i = 0;
   while (i < text.size()) {
+    if (out->size() > limit) return -1;
     const size_t length = Utf8CharacterLength(text, i);
     if (length == 0) return 0;
     const std::string character = text.substr(i, length);
@@ -92,6 +94,16 @@ int Utf8ToCp932(const std::string& text, std::string* out, std::string* bad_char
     i += length;
   }
   return 1;
+}
+
+size_t Cp932Prefix(const char* text, size_t length, size_t limit) {
+  size_t i = 0;
+  while (i < length) {
+    const size_t step = IsLeadByte(static_cast<uint8_t>(text[i])) && i + 1 < length ? 2 : 1;
+    if (i + step > limit) break;
+    i += step;
+  }
+  return i;
 }
 
 int ValidUtf8(const std::string& text, std::string* out) {

@@ -15,8 +15,14 @@ int Cp932ToUtf8(const char* text, size_t length, bool escape_bytes, std::string*
 // UTF-8 to code page 932, refusing (0) text that is not UTF-8 and any
 // character that code page 932 cannot hold exactly (it must come back
 // unchanged); *bad_character is then that character as UTF-8, or empty when
-// the text is not UTF-8.
-int Utf8ToCp932(const std::string& text, std::string* out, std::string* bad_character);
+// the text is not UTF-8. Stops (-1) once the result is over `limit` bytes,
+// so a huge text costs no more than its first `limit` characters.
+int Utf8ToCp932(const std::string& text, size_t limit, std::string* out,
+                std::string* bad_character);
+
+// The length of the longest start of `text` of at most `limit` bytes that
+// does not end inside a two-byte character.
+size_t Cp932Prefix(const char* text, size_t length, size_t limit);
 
 // Copies `text` with every byte sequence that is not UTF-8 replaced by
 // U+FFFD; returns 0 when any was.

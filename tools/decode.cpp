@@ -31,13 +31,15 @@ int AddPictureText(const uint8_t* data, const PictureHeader& header, std::vector
                    const char* input) {
   PngText text;
   text.has_comment = header.comment_length > 0;
+  // The whole comment goes into the PNG: cutting it would lose text, and
+  // could split a two-byte character.
   if (header.comment_length > kCommentSize - 1)
-    std::fprintf(stderr, "vldtool: decode: %s: warning: only the comment's first %d bytes are kept\n",
-                 input, kCommentSize - 1);
-  const size_t kept = header.comment_length < kCommentSize - 1 ? header.comment_length
-                                                                : size_t{kCommentSize - 1};
+    std::fprintf(stderr,
+                 "vldtool: decode: %s: warning: the comment is %u bytes; the viewer shows only "
+                 "the first %d\n",
+                 input, static_cast<unsigned>(header.comment_length), kCommentSize - 1);
   const char* comment = reinterpret_cast<const char*>(data) + kCommentOffset;
-  if (text.has_comment && !Cp932ToUtf8(comment, kept, false, &text.comment))
+  if (text.has_comment && !Cp932ToUtf8(comment, header.comment_length, false, &text.comment))
     std::fprintf(stderr,
                  "vldtool: decode: %s: warning: the comment is not all code page 932 text; "
                  "the PNG has U+FFFD for the bytes that are not\n",

@@ -86,18 +86,26 @@ int StoreComment(const std::string& comment_utf8, std::string* comment, const ch
                  const char* subject) {
   std::string bad;
   std::string reason;
+  const size_t limit = kCommentSize - 1;
+  // Converted only as far as the limit: a comment of millions of characters
+  // is refused as soon as it is known to be too long.
+  const int converted = comment_utf8.find('\x1A') != std::string::npos
+                            ? 1
+                            : Utf8ToCp932(comment_utf8, limit, comment, &bad);
   if (comment_utf8.find('\x1A') != std::string::npos) {
     reason = "holds the byte 0x1A, which ends a comment in the file";
-  } else if (!Utf8ToCp932(comment_utf8, comment, &bad)) {
+  } else if (converted < 0) {
+    reason = "is over " + std::to_string(limit) +
+             " bytes in code page 932; the viewer keeps at most " + std::to_string(limit);
+  } else if (converted == 0) {
     reason = bad.empty() ? "is not UTF-8 text"
                          : "the character \"" + bad + "\" (" + CodePointName(bad) +
                                ") cannot be stored exactly in code page 932";
   } else if (comment->find('\x1A') != std::string::npos) {
     reason = "holds the byte 0x1A, which ends a comment in the file";
-  } else if (comment->size() > kCommentSize - 1) {
+  } else if (comment->size() > limit) {
     reason = "is " + std::to_string(comment->size()) +
-             " bytes in code page 932; the viewer keeps at most " +
-             std::to_string(kCommentSize - 1);
+             " bytes in code page 932; the viewer keeps at most " + std::to_string(limit);
   }
   return reason.empty() ? 1 : Fail("encode", name, subject + reason);
 }

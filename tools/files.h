@@ -25,14 +25,24 @@ ReadResult ReadInputFile(const char* path, uint64_t limit, bool streams_allowed,
                          std::vector<uint8_t>* data, std::string* error);
 
 // Writes `data` to `path` as careful converters do: "-" is standard output; a
-// symbolic link is written through to its target; a device or FIFO is written
+// symbolic link is written through to its target; a device or FIFO, and a
+// descriptor named as /dev/stdout, /dev/fd/N or /proc/self/fd/N, is written
 // in place; a regular file is replaced atomically through an exclusively
 // created temporary file of unpredictable name in the same folder, keeping the
-// old file's permission bits. A failure leaves no partial or stray file.
+// old file's permission bits (but never the set-user or set-group bit for a
+// file of another owner). A failure, or a signal that ends the run (Ctrl+C on
+// Windows), leaves no partial or stray file. Windows refuses the names it
+// keeps for devices (NUL, CON, COM1, nul.png, ...), save as \\.\NAME.
 int WriteOutputFile(const char* path, const std::vector<uint8_t>& data, std::string* error);
 
-// 1 when `output` exists and is the same file as `input` (links followed).
+// 1 when `output` exists and is the same file as `input` (links followed),
+// 0 when it is not, -1 when the system cannot tell.
 int SameFile(const char* input, const char* output);
+
+// `path` in the form in which the file system compares names (on Windows,
+// the full path without regard to case), so two outputs of one run that
+// would be the same file are found out.
+std::string OutputKey(const std::string& path);
 
 // 1 when `path` is a folder; else 0, with *reason saying what it is instead.
 int IsFolder(const char* path, std::string* reason);

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -23,12 +24,17 @@ const char kInfoUsage[] =
     "FILE '-' is standard input. With --json, names and comments that are not\n"
     "valid text also come as hex bytes (file_bytes, comment_bytes).\n";
 
+// A comment is shown up to this many bytes: far more than the viewer keeps,
+// and few enough that a file whose comment fills it prints at once.
+constexpr size_t kShownCommentBytes = 4096;
+
 struct FileReport {
   std::string path;
   std::string error;  // empty when the file decoded
   DecodedPicture picture;
-  std::string comment_utf8;  // the whole comment, not only the 127 bytes the viewer keeps
+  std::string comment_utf8;  // up to kShownCommentBytes of it, beyond the 127 the viewer keeps
   std::string comment_bytes;  // in hex, for JSON, when the comment is not valid code page 932
+  bool comment_cut = false;   // only the start of the comment is shown
 };
 
 void Describe(const char* path, bool json, FileReport* report) {
@@ -45,8 +51,10 @@ void Describe(const char* path, bool json, FileReport* report) {
   const PictureHeader& h = report->picture.header;
   if (h.comment_found) {
     const char* comment = reinterpret_cast<const char*>(data.data()) + kCommentOffset;
-    if (!Cp932ToUtf8(comment, h.comment_length, !json, &report->comment_utf8))
-      report->comment_bytes = HexBytes(comment, h.comment_length);
+    const size_t shown = Cp932Prefix(comment, h.comment_length, kShownCommentBytes);
+    report->comment_cut = shown < h.comment_length;
+    if (!Cp932ToUtf8(comment, shown, !json, &report->comment_utf8))
+      report->comment_bytes = HexBytes(comment, shown);
   }
   if (status != kPictureOk) {
     char reason[128];
@@ -57,8 +65,9 @@ void Describe(const char* path, bool json, FileReport* report) {
 void PrintText(const FileReport& r) {
   const PictureHeader& h = r.picture.header;
   std::printf("%s:\n", r.path.c_str());
-  std::printf("  comment: \"%s\" (%u bytes%s)\n", r.comment_utf8.c_str(),
-              static_cast<unsigned>(h.comment_length),
+  std::printf("  comment: \"%s\"%s (%u bytes%s%s)\n", r.comment_utf8.c_str(),
+              r.comment_cut ? "..." : "", static_cast<unsigned>(h.comment_length),
+              r.comment_cut ? ", cut here after the first 4096" : "",
               h.comment_length > kCommentSize - 1 ? "; the viewer shows the first 127" : "");
   std::printf("  comment menu item: %s\n", CommentMenuEnabled(h.comment_length) ? "enabled" : "greyed");
   std::printf("  anchor: %u,%u\n", unsigned{h.anchor_x}, unsigned{h.anchor_y});
@@ -83,6 +92,7 @@ void PrintText(const FileReport& r) {
 void PrintJsonComment(const FileReport& r) {
   std::printf("\"comment\": %s, \"comment_length\": %u", JsonString(r.comment_utf8).c_str(),
               static_cast<unsigned>(r.picture.header.comment_length));
+  if (r.comment_cut) std::printf(", \"comment_cut\": true");
   if (!r.comment_bytes.empty()) std::printf(", \"comment_bytes\": \"%s\"", r.comment_bytes.c_str());
 }
 
@@ -148,7 +158,15 @@ int RunInfo(int argc, char** argv) {
   if (json) std::printf("[\n");
   for (size_t i = 0; i < files.size(); ++i) {
     FileReport report;
-    Describe(files[i], json, &report);
+    // Running out of memory on one file fails that file, not the rest.
+    try {
+      Describe(files[i], json, &report);
+    } catch (const std::bad_alloc&) {
+      report.error = "out of memory";
+      report.picture.header = PictureHeader();  // nothing of it is shown
+      std::string().swap(report.comment_utf8);
+      std::string().swap(report.comment_bytes);
+    }
     if (!report.error.empty()) {
       std::fflush(stdout);
       std::fprintf(stderr, "vldtool: info: %s: %s\n", files[i], report.error.c_str());

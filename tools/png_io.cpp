@@ -15,7 +15,26 @@ struct ReadCursor {
   const uint8_t* data;
   size_t size;
   size_t offset;
+  // Once every row is read, what follows is only looked at, up to a limit:
+  // libpng would inflate all the data that a hostile IDAT holds after the
+  // last row, gigabytes from a small file.
+  png_structp png = nullptr;
+  bool rows_begun = false, interlaced = false;
+  uint32_t height = 0;
+  size_t read_after_rows = 0;
+  bool rows_complete = false;  // the read stopped there, with every row kept
 };
+
+// Bytes read after the last row before the rest is ignored: enough for the
+// end of the compressed data and the chunks that close a PNG, while what it
+// can inflate to stays small.
+constexpr size_t kReadAfterRows = 64 * 1024;
+
+bool AllRowsRead(const ReadCursor* cursor) {
+  if (!cursor->rows_begun) return false;
+  return cursor->interlaced ? png_get_current_pass_number(cursor->png) >= 7
+                            : png_get_current_row_number(cursor->png) >= cursor->height;
+}
 
 struct ErrorSink {
   char message[200];
@@ -31,6 +50,13 @@ void OnPngWarning(png_structp, png_const_charp) {}
 
 void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
   ReadCursor* cursor = static_cast<ReadCursor*>(png_get_io_ptr(png));
+  if (AllRowsRead(cursor)) {
+    cursor->read_after_rows += length;
+    if (cursor->read_after_rows > kReadAfterRows) {
+      cursor->rows_complete = true;
+      png_longjmp(png, 1);
+    }
+  }
   if (cursor->size - cursor->offset < length) png_error(png, "the PNG data ends early");
   std::memcpy(out, cursor->data + cursor->offset, length);
   cursor->offset += length;
@@ -64,8 +90,14 @@ int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_poin
   png_infop info = png_create_info_struct(png);
   if (info == nullptr || setjmp(png_jmpbuf(png))) {
     png_destroy_read_struct(&png, &info, nullptr);
-    return 0;
+    if (!cursor->rows_complete) return 0;
+    // Stopped inside the last row's read, after libpng had filled the row.
+    if (!picture->indexed && !cursor->interlaced)
+      NarrowRow(row_buffer->data(), picture->width,
+                picture->grbi.data() + size_t{picture->height - 1} * picture->width * 2);
+    return 1;
   }
+  cursor->png = png;
   png_set_read_fn(png, cursor, ReadFromMemory);
   png_read_info(png, info);
   const png_uint_32 width = png_get_image_width(png, info);
@@ -84,6 +116,8 @@ int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_poin
   picture->height = height;
   picture->indexed = color_type == PNG_COLOR_TYPE_PALETTE;
   const bool interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
+  cursor->interlaced = interlaced;
+  cursor->height = height;
   if (picture->indexed) {
     png_set_packing(png);
   } else {
@@ -96,6 +130,7 @@ int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_poin
   png_read_update_info(png, info);
   const size_t pixel_bytes = picture->indexed ? 1 : 4;
   if (png_get_rowbytes(png, info) != width * pixel_bytes) png_error(png, "unexpected row layout");
+  cursor->rows_begun = true;
 
   if (picture->indexed) {
     png_colorp entries = nullptr;

@@ -9,6 +9,7 @@
 #include <shlwapi.h>
 #include <wincodec.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -96,15 +97,182 @@ uint32_t Little(const std::vector<uint8_t>& b, size_t at, int bytes) {
   return value;
 }
 
-// The size a PNG, BMP or GIF (its first image) declares in its header, or
-// 0 when the header cannot be found. Some WIC decoders, Wine's among them,
-// decode the whole image as soon as they open it, so the size is judged
-// from the header before they do.
+uint32_t Big(const std::vector<uint8_t>& b, size_t at, int bytes) {
+  uint32_t value = 0;
+  for (int k = 0; k < bytes; ++k) value = value << 8 | b[at + k];
+  return value;
+}
+
+// The limits that Linux's libraries get from vldtool, applied here to the
+// bytes before WIC sees them: some WIC decoders, Wine's among them, decode
+// the whole image, or every block of the file, as soon as they open it.
+constexpr int kMaxJpegScans = 500;  // as jpeg_io.cpp
+// Blocks before a GIF's first image (extensions, and their sub-blocks):
+// a real file has a handful, a hostile one millions, each of which costs
+// Wine's decoder an allocation.
+constexpr size_t kMaxGifExtensions = 4096;
+constexpr size_t kMaxGifExtensionBlocks = 65536;
+
+// The size a JPEG's first frame header (SOF) declares, and the number of
+// scans (SOS) in the file. Walks the markers, and the entropy-coded data
+// after each scan header up to the next marker. 0 when the markers end
+// before a frame header.
+int JpegFacts(const std::vector<uint8_t>& b, uint64_t* width, uint64_t* height, int* scans) {
+  int found = 0;
+  *scans = 0;
+  size_t at = 2;
+  while (at + 4 <= b.size()) {
+    if (b[at] != 0xFF) return found;  // damaged: WIC says so
+    const uint8_t marker = b[at + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++at;
+      continue;
+    }
+    if (marker == 0xD9) break;
+    if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) {
+      at += 2;
+      continue;
+    }
+    const size_t length = Big(b, at + 2, 2);
+    if (length < 2 || at + 2 + length > b.size()) return found;
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+                       marker != 0xCC;
+    if (frame && !found && length >= 8) {
+      *height = Big(b, at + 5, 2);
+      *width = Big(b, at + 7, 2);
+      found = 1;
+    }
+    at += 2 + length;
+    if (marker != 0xDA) continue;
+    ++*scans;
+    // Entropy-coded data: 0xFF is followed by 0 (a data byte) or a restart
+    // marker inside it; any other marker ends it.
+    for (;;) {
+      const void* next = std::memchr(b.data() + at, 0xFF, b.size() - at);
+      if (next == nullptr) return found;
+      at = static_cast<size_t>(static_cast<const uint8_t*>(next) - b.data());
+      if (at + 1 >= b.size()) return found;
+      const uint8_t following = b[at + 1];
+      if (following == 0 || (following >= 0xD0 && following <= 0xD7)) {
+        at += 2;
+        continue;
+      }
+      if (following == 0xFF) {
+        ++at;
+        continue;
+      }
+      break;
+    }
+  }
+  return found;
+}
+
+// The size in a TIFF's first directory (ImageWidth and ImageLength).
+int TiffSize(const std::vector<uint8_t>& b, uint64_t* width, uint64_t* height) {
+  if (b.size() < 8) return 0;
+  const bool big = b[0] == 'M';
+  auto read = [&](size_t at, int bytes) { return big ? Big(b, at, bytes) : Little(b, at, bytes); };
+  const size_t directory = read(4, 4);
+  if (directory > b.size() || b.size() - directory < 2) return 0;
+  const size_t count = read(directory, 2);
+  if ((b.size() - directory - 2) / 12 < count) return 0;
+  int found = 0;
+  for (size_t k = 0; k < count; ++k) {
+    const size_t entry = directory + 2 + 12 * k;
+    const uint32_t tag = read(entry, 2), type = read(entry + 2, 2);
+    if ((tag != 256 && tag != 257) || (type != 3 && type != 4) || read(entry + 4, 4) != 1) continue;
+    const uint64_t value = type == 3 ? read(entry + 8, 2) : read(entry + 8, 4);
+    *(tag == 256 ? width : height) = value;
+    found |= tag == 256 ? 1 : 2;
+  }
+  return found == 3;
+}
+
+// Where a GIF's first image ends (its data's terminating block included),
+// and how many extension blocks and sub-blocks come before it; 0 when the
+// file ends or breaks off before then.
+int GifFirstImage(const std::vector<uint8_t>& b, size_t* image_at, size_t* end,
+                  size_t* extensions, size_t* extension_blocks) {
+  *extensions = *extension_blocks = 0;
+  if (b.size() < 13) return 0;
+  size_t at = 13 + ((b[10] & 0x80) ? 3u << ((b[10] & 7) + 1) : 0);
+  while (at < b.size() && b[at] == 0x21) {  // extensions: a label, then sub-blocks
+    ++*extensions;
+    at += 2;
+    while (at < b.size() && b[at] != 0) {
+      ++*extension_blocks;
+      at += 1 + b[at];
+    }
+    ++at;
+  }
+  if (at + 10 > b.size() || b[at] != 0x2C) return 0;
+  *image_at = at;
+  at += 10 + ((b[at + 9] & 0x80) ? 3u << ((b[at + 9] & 7) + 1) : 0) + 1;  // and the code size
+  while (at < b.size() && b[at] != 0) at += 1 + b[at];
+  if (at >= b.size()) return 0;
+  *end = at + 1;
+  return 1;
+}
+
+// The bytes of filtered rows a PNG's pixels take: each row of each pass,
+// with its filter byte.
+uint64_t PngImageBytes(uint64_t width, uint64_t height, int bits_per_pixel, bool interlaced,
+                       uint64_t* rows) {
+  static const int kPasses[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                    {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  uint64_t bytes = 0;
+  *rows = 0;
+  for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+    const int* p = interlaced ? kPasses[pass] : kPasses[6];
+    const uint64_t x0 = interlaced ? p[0] : 0, y0 = interlaced ? p[1] : 0;
+    const uint64_t dx = interlaced ? p[2] : 1, dy = interlaced ? p[3] : 1;
+    if (width <= x0 || height <= y0) continue;
+    const uint64_t pass_width = (width - x0 + dx - 1) / dx, pass_height = (height - y0 + dy - 1) / dy;
+    bytes += pass_height * (1 + (pass_width * bits_per_pixel + 7) / 8);
+    *rows += pass_height;
+  }
+  return bytes;
+}
+
+// Refuses a PNG whose compressed image data is more than any encoder could
+// need for its pixels, which can only be data after the last row: libpng,
+// inside Wine's decoder and others, inflates all of it. A deflate stream
+// spends at most 15 bits on a byte (a literal; a match of 3 bytes or more
+// costs at most 48 bits), so under 2 bytes each, and an encoder that starts
+// a new block for every row adds at most some 300 bytes a row (a block
+// header with its code lengths, and an empty block that flushes).
+int CheckPngData(const std::vector<uint8_t>& b, std::string* error) {
+  if (b.size() < 33 || std::memcmp(b.data() + 12, "IHDR", 4) != 0) return 1;
+  const uint64_t width = Big(b, 16, 4), height = Big(b, 20, 4);
+  const int depth = b[24], colour = b[25];
+  const int channels = colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
+  uint64_t rows = 0;
+  const uint64_t image = PngImageBytes(width, height, channels * depth, b[28] != 0, &rows);
+  uint64_t compressed = 0;
+  for (size_t at = 8; at + 12 <= b.size();) {
+    const uint64_t length = Big(b, at, 4);
+    if (std::memcmp(b.data() + at + 4, "IEND", 4) == 0) break;
+    if (std::memcmp(b.data() + at + 4, "IDAT", 4) == 0)
+      compressed += std::min<uint64_t>(length, b.size() - at - 12);  // what is really there
+    at += 12 + length;
+  }
+  const uint64_t most = 2 * image + 300 * (rows + 7) + 64 * 1024;
+  if (compressed <= most) return 1;
+  *error = "the PNG holds " + std::to_string(compressed) +
+           " bytes of image data, more than its " + std::to_string(width) + "x" +
+           std::to_string(height) + " pixels can use";
+  return 0;
+}
+
+// The size a PNG, BMP, GIF (its first image), JPEG or TIFF declares in its
+// header, or 0 when the header cannot be found. Some WIC decoders, Wine's
+// among them, decode the whole image as soon as they open it, so the size is
+// judged from the header before they do.
 int DeclaredSize(const std::vector<uint8_t>& b, const char* kind, uint64_t* width,
                  uint64_t* height) {
   if (std::strcmp(kind, "PNG") == 0 && b.size() >= 24) {
-    *width = uint64_t{b[16]} << 24 | uint64_t{b[17]} << 16 | uint64_t{b[18]} << 8 | b[19];
-    *height = uint64_t{b[20]} << 24 | uint64_t{b[21]} << 16 | uint64_t{b[22]} << 8 | b[23];
+    *width = Big(b, 16, 4);
+    *height = Big(b, 20, 4);
     return 1;
   }
   if (std::strcmp(kind, "BMP") == 0 && b.size() >= 26) {
@@ -115,16 +283,50 @@ int DeclaredSize(const std::vector<uint8_t>& b, const char* kind, uint64_t* widt
     *height = h < 0 ? uint64_t{0} - int64_t{h} : uint64_t(h);
     return 1;
   }
-  if (std::strcmp(kind, "GIF") != 0 || b.size() < 13) return 0;
-  size_t at = 13 + ((b[10] & 0x80) ? 3u << ((b[10] & 7) + 1) : 0);
-  while (at < b.size() && b[at] == 0x21) {  // extensions: a label, then sub-blocks
-    at += 2;
-    while (at < b.size() && b[at] != 0) at += 1 + b[at];
-    ++at;
+  if (std::strcmp(kind, "JPEG") == 0) {
+    int scans = 0;
+    return JpegFacts(b, width, height, &scans);
   }
-  if (at + 9 > b.size() || b[at] != 0x2C) return 0;
+  if (std::strcmp(kind, "TIFF") == 0) return TiffSize(b, width, height);
+  size_t at = 0, end = 0, extensions = 0, blocks = 0;
+  if (std::strcmp(kind, "GIF") != 0 || !GifFirstImage(b, &at, &end, &extensions, &blocks))
+    return 0;
   *width = Little(b, at + 5, 2);
   *height = Little(b, at + 7, 2);
+  return 1;
+}
+
+// Refuses what would cost WIC far more time than the picture is worth, and
+// gives a GIF only up to its first image, the one vldtool reads, as giflib
+// is on Linux. *bytes may then point into *cut.
+int Bound(const char* kind, const std::vector<uint8_t>** bytes, std::vector<uint8_t>* cut,
+          std::string* error) {
+  const std::vector<uint8_t>& b = **bytes;
+  if (std::strcmp(kind, "PNG") == 0) return CheckPngData(b, error);
+  if (std::strcmp(kind, "JPEG") == 0) {
+    uint64_t width = 0, height = 0;
+    int scans = 0;
+    JpegFacts(b, &width, &height, &scans);
+    if (scans > kMaxJpegScans) {
+      *error = "the JPEG holds over " + std::to_string(kMaxJpegScans) + " scans";
+      return 0;
+    }
+    return 1;
+  }
+  size_t at = 0, end = 0, extensions = 0, blocks = 0;
+  if (std::strcmp(kind, "GIF") != 0) return 1;
+  const int found = GifFirstImage(b, &at, &end, &extensions, &blocks);
+  if (extensions > kMaxGifExtensions || blocks > kMaxGifExtensionBlocks) {
+    *error = "the GIF holds over " + std::to_string(kMaxGifExtensions) +
+             " extensions or " + std::to_string(kMaxGifExtensionBlocks) +
+             " extension blocks before its first image";
+    return 0;
+  }
+  if (found && end < b.size()) {
+    cut->assign(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(end));
+    cut->push_back(0x3B);  // the trailer
+    *bytes = cut;
+  }
   return 1;
 }
 
@@ -219,14 +421,17 @@ int Decode(const std::vector<uint8_t>& bytes, Image* image, std::string* error) 
   if (DeclaredSize(bytes, what, &declared_width, &declared_height) &&
       !CheckImageSize(declared_width, declared_height, error))
     return 0;
+  std::vector<uint8_t> cut;
+  const std::vector<uint8_t>* given = &bytes;
+  if (!Bound(what, &given, &cut, error)) return 0;
   IWICImagingFactory* factory = Factory(error);
   if (factory == nullptr) return 0;
-  if (bytes.size() > UINT_MAX) {
+  if (given->size() > UINT_MAX) {
     *error = "the file is too large";
     return 0;
   }
   Com<IStream> stream;
-  stream.p = SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size()));
+  stream.p = SHCreateMemStream(given->data(), static_cast<UINT>(given->size()));
   if (stream.p == nullptr) {
     *error = "out of memory";
     return 0;
