@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "tools/image_io.h"
+#include "tools/zlib_walk.h"
 
 namespace {
 
@@ -107,6 +108,9 @@ uint32_t Big(const std::vector<uint8_t>& b, size_t at, int bytes) {
 // bytes before WIC sees them: some WIC decoders, Wine's among them, decode
 // the whole image, or every block of the file, as soon as they open it.
 constexpr int kMaxJpegScans = 500;  // as jpeg_io.cpp
+// Compressed bytes a PNG may hold after its last row, as png_io.cpp lets
+// libpng read on Linux: at most some 66 MB once inflated.
+constexpr uint64_t kPngSlack = 64 * 1024;
 // Blocks before a GIF's first image (extensions, and their sub-blocks):
 // a real file has a handful, a hostile one millions, each of which costs
 // Wine's decoder an allocation.
@@ -234,13 +238,13 @@ uint64_t PngImageBytes(uint64_t width, uint64_t height, int bits_per_pixel, bool
   return bytes;
 }
 
-// Refuses a PNG whose compressed image data is more than any encoder could
-// need for its pixels, which can only be data after the last row: libpng,
-// inside Wine's decoder and others, inflates all of it. A deflate stream
-// spends at most 15 bits on a byte (a literal; a match of 3 bytes or more
-// costs at most 48 bits), so under 2 bytes each, and an encoder that starts
-// a new block for every row adds at most some 300 bytes a row (a block
-// header with its code lengths, and an empty block that flushes).
+// Refuses a PNG whose image data goes on past its last row by more than an
+// encoder leaves there (the end code and checksum): libpng, inside Wine's
+// decoder and others, inflates all of it, and a few megabytes of deflate
+// data can stand for gigabytes. First a bound no encoder comes near (a
+// literal costs at most 15 bits, a match at most 48 bits for 3 bytes, and a
+// new block for every row some 300 bytes), then the stream's codes walked
+// to the point where the rows are complete.
 int CheckPngData(const std::vector<uint8_t>& b, std::string* error) {
   if (b.size() < 33 || std::memcmp(b.data() + 12, "IHDR", 4) != 0) return 1;
   const uint64_t width = Big(b, 16, 4), height = Big(b, 20, 4);
@@ -249,18 +253,28 @@ int CheckPngData(const std::vector<uint8_t>& b, std::string* error) {
   uint64_t rows = 0;
   const uint64_t image = PngImageBytes(width, height, channels * depth, b[28] != 0, &rows);
   uint64_t compressed = 0;
+  ZlibPieces pieces;
   for (size_t at = 8; at + 12 <= b.size();) {
     const uint64_t length = Big(b, at, 4);
     if (std::memcmp(b.data() + at + 4, "IEND", 4) == 0) break;
-    if (std::memcmp(b.data() + at + 4, "IDAT", 4) == 0)
-      compressed += std::min<uint64_t>(length, b.size() - at - 12);  // what is really there
+    if (std::memcmp(b.data() + at + 4, "IDAT", 4) == 0) {
+      const size_t there = static_cast<size_t>(std::min<uint64_t>(length, b.size() - at - 12));
+      pieces.push_back({b.data() + at + 8, there});
+      compressed += there;
+    }
     at += 12 + length;
   }
   const uint64_t most = 2 * image + 300 * (rows + 7) + 64 * 1024;
-  if (compressed <= most) return 1;
-  *error = "the PNG holds " + std::to_string(compressed) +
-           " bytes of image data, more than its " + std::to_string(width) + "x" +
-           std::to_string(height) + " pixels can use";
+  if (compressed > most) {
+    *error = "the PNG holds " + std::to_string(compressed) +
+             " bytes of image data, more than its " + std::to_string(width) + "x" +
+             std::to_string(height) + " pixels can use";
+    return 0;
+  }
+  // A stream that is damaged or ends early is left to the decoder to refuse.
+  uint64_t rest = 0;
+  if (!ZlibBytesAfter(pieces, image, &rest) || rest <= kPngSlack) return 1;
+  *error = "the PNG holds " + std::to_string(rest) + " bytes of image data after its last row";
   return 0;
 }
 

@@ -551,6 +551,9 @@ TEST_F(Hostile, HostileFilesCostLittle) {
   Write("text.png", PalettePng(4, 4, PngChunk("iTXt", std::string("Comment\0\0\0\0\0", 12) +
                                                           std::string(20000000, 'a'))));
   Write("extra.png", ZeroPng(1, 1, 0, uint64_t{1} << 30));  // 1 GiB after a 2-byte row
+  // 360 MiB inflated from 2.3 MB: within what a 1024 x 1024 image's data may
+  // take, so only walking the codes shows it goes on after the last row.
+  Write("hidden.png", ZeroPng(1024, 1024, 0, uint64_t{360} << 20));
   Write("huge.jpg", JpegDeclaring(65496, 65496));
   Write("huge.tif", TiffDeclaring(65496, 65496));
   Write("scans.jpg", JpegWithScans(3000));
@@ -572,6 +575,7 @@ TEST_F(Hostile, HostileFilesCostLittle) {
        "comment is over 127 bytes"},
       {{"encode", "extra.png", "-o", "extra.vld"}, 0, 1, "",
        "more than its 1x1 pixels can use"},
+      {{"encode", "hidden.png", "-o", "hidden.vld"}, 0, 1, "", "bytes of image data after its last row"},
       {{"encode", "huge.jpg", "-o", "huge.vld"}, 1, 1, kTooLarge, kTooLarge},
       {{"encode", "huge.tif", "-o", "huge.vld"}, 1, 1, kCannotRead, kTooLarge},
       {{"encode", "scans.jpg", "-o", "scans.vld"}, 1, 1, "holds over 500 scans",
