@@ -27,7 +27,7 @@ COPYRIGHT = "Copyright (c) 2026 the Velinde for Win developers"
 
 def make_package(options, work):
     """Runs CPack as `--target package` does, into `work`."""
-    subprocess.run([options.cpack, "--config", os.path.join(options.build, "CPackConfig.cmake"),
+    subprocess.run([options.cpack, "-G", "ZIP", "--config", os.path.join(options.build, "CPackConfig.cmake"),
                     "-B", work], check=True, stdout=subprocess.DEVNULL, timeout=120)
     zips = glob.glob(os.path.join(work, "velinde-*-win64.zip"))
     check(len(zips) == 1, "CPack made %s" % zips)
@@ -40,8 +40,8 @@ def unpack(path, samples, destination):
     top = os.path.basename(path)[:-len(".zip")]
     with zipfile.ZipFile(path) as archive:
         names = {n for n in archive.namelist() if not n.endswith("/")}
-        expected = {top + "/" + n for n in ("velinde.exe", "vldtool.exe", "README.txt",
-                                           "LICENSE.txt")}
+        expected = {top + "/" + n for n in ("velinde.exe", "vldtool.exe", "vldwic.dll",
+                                           "README.txt", "LICENSE.txt")}
         expected |= {top + "/samples/" + n for n in samples}
         check(names == expected, "zip holds %s, expected %s" % (sorted(names), sorted(expected)))
         archive.extractall(destination)

@@ -1,0 +1,54 @@
+; What the installer adds to CPack's own NSIS script: the codec's
+; registration and the file association, and taking both away again.
+; Everything goes under HKLM: the installer runs as administrator, and keys
+; under HKCU\Software\Classes are not read by every Wine version.
+
+!define VELINDE_UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Velinde for Win"
+!define VELINDE_PROGID "Velinde.Picture"
+
+!macro VelindeAssociate EXT
+  WriteRegStr HKLM "Software\Classes\${EXT}" "" "${VELINDE_PROGID}"
+!macroend
+
+; A program that took the extension over since keeps it.
+!macro VelindeDissociate EXT
+  ReadRegStr $0 HKLM "Software\Classes\${EXT}" ""
+  StrCmp $0 "${VELINDE_PROGID}" 0 +2
+    DeleteRegValue HKLM "Software\Classes\${EXT}" ""
+  DeleteRegKey /ifempty HKLM "Software\Classes\${EXT}"
+!macroend
+
+!macro VelindeRegister
+  SetRegView 64
+  ; The codec also marks both extensions as pictures with Explorer's photo
+  ; thumbnail provider.
+  ClearErrors
+  RegDLL "$INSTDIR\vldwic.dll"
+  IfErrors 0 +2
+    DetailPrint "vldwic.dll could not be registered"
+  WriteRegStr HKLM "Software\Classes\${VELINDE_PROGID}" "" "Velinde for Win picture"
+  WriteRegStr HKLM "Software\Classes\${VELINDE_PROGID}\DefaultIcon" "" "$INSTDIR\velinde.exe,0"
+  WriteRegStr HKLM "Software\Classes\${VELINDE_PROGID}\shell\open\command" "" '"$INSTDIR\velinde.exe" "%1"'
+  !insertmacro VelindeAssociate ".vld"
+  !insertmacro VelindeAssociate ".tft"
+  WriteRegStr HKLM "${VELINDE_UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegStr HKLM "${VELINDE_UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  ; SHCNE_ASSOCCHANGED: Explorer reads the new types and icons.
+  System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
+!macroend
+
+!macro VelindeUnregister
+  SetRegView 64
+  UnRegDLL "$INSTDIR\vldwic.dll"
+  !insertmacro VelindeDissociate ".vld"
+  !insertmacro VelindeDissociate ".tft"
+  DeleteRegKey HKLM "Software\Classes\${VELINDE_PROGID}"
+  System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
+!macroend
+
+; CPack's script removes its own key under the vendor's but leaves the
+; vendor's key; this runs after it.
+Function un.onUninstSuccess
+  SetRegView 64
+  DeleteRegKey /ifempty HKLM "Software\the Velinde for Win developers"
+FunctionEnd
