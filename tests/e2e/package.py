@@ -156,6 +156,31 @@ def check_viewer(session, release, pictures):
     return name
 
 
+def check_codec(session, release):
+    """The zip's vldwic.dll, registered and unregistered by hand from the
+    release folder as its README says; a WIC program reads a sample only in
+    between."""
+    result = os.path.join(session.work, "wic.txt")
+    sample = c_path(session, os.path.join(release, "samples", "heart.vld"))
+
+    def run(*arguments):
+        code = subprocess.run(["wine", *arguments], env=session.env(), cwd=release,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              stdin=subprocess.DEVNULL, timeout=60).returncode
+        check(code == 0, "%s: exit %d" % (" ".join(arguments), code))
+
+    def decoded():
+        run(os.path.join(session.bin, "vld_wic_decode.exe"), windows_path(result), sample)
+        with open(result, encoding="utf-8") as f:
+            return " ok decoder=Velinde picture decoder " in f.read()
+
+    check(not decoded(), "WIC reads a picture before vldwic.dll is registered")
+    run("regsvr32", "/s", "vldwic.dll")
+    check(decoded(), "WIC cannot read a picture after regsvr32 vldwic.dll")
+    run("regsvr32", "/u", "/s", "vldwic.dll")
+    check(not decoded(), "WIC still reads a picture after regsvr32 /u vldwic.dll")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
@@ -175,6 +200,7 @@ def main():
                             ("Velinde for Win 画像ファイルツール", "Velinde for Win picture file tool"))
             pictures = check_vldtool(session, release, samples)
             shown = check_viewer(session, release, pictures)
+            check_codec(session, release)
     except (Failure, subprocess.SubprocessError) as failure:
         print("FAIL package: %s" % failure)
         return 1
