@@ -3,7 +3,7 @@
 // writes what it got, one line a file, for wic_install.py to compare with
 // `vldtool decode`:
 //   FILE ok decoder=NAME mime=M ext=E format=GUID size=WxH palette=RRGGBB,...
-//        pixels=0123... rect=same|differs rgb=RRGGBB...
+//        pixels=0123... rect=same|differs bounds=refused|accepted rgb=RRGGBB...
 //   FILE error=0xHRESULT
 // usage: wic_decode OUTPUT FILE...
 #include <windows.h>
@@ -106,6 +106,20 @@ HRESULT describe(IWICImagingFactory *factory, const wchar_t *path, std::string &
         same = a == b;
       }
     line += same ? " rect=same" : " rect=differs";
+  }
+  // A rectangle outside the frame and a buffer one byte short are refused,
+  // and nothing is written past the buffer given.
+  if (SUCCEEDED(hr)) {
+    WICRect outside = {static_cast<INT>(width) - 1, 0, 2, 1};
+    WICRect whole = {0, 0, static_cast<INT>(width), static_cast<INT>(height)};
+    std::vector<BYTE> guard(full.size() + 1, 0xEE);
+    bool refused = FAILED(frame->CopyPixels(&outside, stride, static_cast<UINT>(full.size()),
+                                            guard.data())) &&
+                   FAILED(frame->CopyPixels(&whole, stride, static_cast<UINT>(full.size() - 1),
+                                            guard.data())) &&
+                   FAILED(frame->CopyPixels(&whole, stride - 1, static_cast<UINT>(full.size()),
+                                            guard.data()));
+    line += refused && guard.back() == 0xEE ? " bounds=refused" : " bounds=accepted";
   }
   // What most programs do: ask for 32-bit BGRA and let WIC convert.
   if (SUCCEEDED(hr) && SUCCEEDED(hr = factory->CreateFormatConverter(&converter)) &&

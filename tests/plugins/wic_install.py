@@ -34,6 +34,7 @@ CLASSES = "HKEY_LOCAL_MACHINE\\Software\\Classes\\"
 OURS = re.compile(r"velinde|vldwic|\.vld\b|\.tft\b|image/x-vld|" + DECODER[1:-1], re.I)
 # Errors WIC gives for a damaged picture or none at all.
 BAD_IMAGE, BAD_HEADER, NOT_FOUND = "0x88982F60", "0x88982F61", "0x88982F50"
+TOO_LARGE = "0x88982F51"
 
 
 class InstallSession(Session):
@@ -186,6 +187,12 @@ def pictures(session, vldtool):
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
         cases[name] = error
+    # A good start but 256 MiB long: refused by its size, not read (sparse,
+    # so it costs no disk).
+    with open(os.path.join(folder, "huge.vld"), "wb") as f:
+        f.write(whole)
+        f.truncate(256 << 20)
+    cases["huge.vld"] = TOO_LARGE
     return cases
 
 
@@ -215,6 +222,8 @@ def check_wic(session, cases):
         }
         if len(indices) > 2 and len(indices[0]) > 2:
             expected["rect"] = "same"
+        if len(indices[0]) > 4:
+            expected["bounds"] = "refused"
         wrong = [k for k, v in expected.items() if fields.get(k, "").upper() != v.upper()]
         check(not wrong, "%s: WIC differs in %s: %s" % (name, wrong, line[:300]))
 
