@@ -50,17 +50,17 @@ int DecodeInto(const uint8_t* bytes, size_t size, vld_picture* out) {
   if (status != kPictureOk) return status;
   const PictureHeader& h = decoded.header;
   const size_t pixels = size_t{h.width} * h.height;
-  uint8_t* indices = static_cast<uint8_t*>(std::malloc(pixels));
   uint8_t* comment = h.comment_length > 0 ? static_cast<uint8_t*>(std::malloc(h.comment_length))
                                           : nullptr;
-  if (indices == nullptr || (h.comment_length > 0 && comment == nullptr)) {
-    std::free(indices);
-    std::free(comment);
-    return VLD_ERROR_OUT_OF_MEMORY;
-  }
+  if (h.comment_length > 0 && comment == nullptr) return VLD_ERROR_OUT_OF_MEMORY;
+  // The rows are closed up inside the decoder's own buffer rather than
+  // copied to a new one: a second allocation of the picture's size costs
+  // more in fresh pages than the whole decode.
+  uint8_t* indices = decoded.rows.index_buffer;
+  decoded.rows.index_buffer = nullptr;
   for (uint32_t y = 0; y < h.height; ++y)
-    std::memcpy(indices + size_t{y} * h.width, ImageRow(decoded.rows.index_buffer, h.stride, y),
-                h.width);
+    std::memmove(indices + size_t{y} * h.width, ImageRow(indices, h.stride, y), h.width);
+  if (uint8_t* shrunk = static_cast<uint8_t*>(std::realloc(indices, pixels))) indices = shrunk;
   if (comment != nullptr) std::memcpy(comment, bytes + kCommentOffset, h.comment_length);
   out->width = h.width;
   out->height = h.height;

@@ -28,8 +28,8 @@ constexpr int kColourTableEntries = 256;
 void StoreComment(const uint8_t* data, const PictureHeader& header) {
   const size_t kept = header.comment_length < kCommentSize - 1 ? header.comment_length
                                                                 : size_t{kCommentSize - 1};
+  std::memset(g_viewer.comment, 0, sizeof g_viewer.comment);
   std::memcpy(g_viewer.comment, data + kCommentOffset, kept);
-  g_viewer.comment[kept] = '\0';
   if (CommentMenuEnabled(header.comment_length)) g_viewer.comment_item = kItemEnabled;
 }
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "vld/encode.h"
-#include "tests/picture/picture_test_util.h"
+#include "tests/vld/picture_test_util.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <random>
 
 #include "vld/encode.h"
-#include "tests/picture/picture_test_util.h"
+#include "tests/vld/picture_test_util.h"
 
 namespace {
 

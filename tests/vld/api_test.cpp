@@ -1,0 +1,160 @@
+// The C interface's promises that the install test cannot see from outside:
+// every refusal leaves the output empty, arguments no file can hold are
+// refused rather than written, and an options struct from an older caller
+// still works.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/vld/picture_test_util.h"
+#include "vld.h"
+
+namespace {
+
+bool IsEmpty(const vld_picture& p) {
+  const vld_picture zero{};
+  return std::memcmp(&p, &zero, sizeof p) == 0;
+}
+
+TEST(Api, DecodeRefusalsLeaveThePictureEmpty) {
+  const Bytes good = MakeFile(9, 2, {0x00, 1, 2, 3, 4, 0xC0}, "abc");
+  Bytes format = good;
+  format[8] = 3;
+  const struct {
+    const char* name;
+    Bytes file;
+    int code;
+    const char* reason;
+  } cases[] = {
+      {"empty", {}, VLD_ERROR_BAD_MAGIC, "bad magic"},
+      {"magic", {'H', 'K', '0', '4', 0x1A}, VLD_ERROR_BAD_MAGIC, "bad magic"},
+      {"no_end", Bytes(good.begin(), good.begin() + 6), VLD_ERROR_NO_TERMINATOR, "comment"},
+      {"format", format, VLD_ERROR_BAD_FORMAT, "format byte 3"},
+      {"header", Bytes(good.begin(), good.begin() + 20), VLD_ERROR_SHORT_HEADER, "header"},
+      {"zero", MakeFile(0, 2, {}), VLD_ERROR_ZERO_SIZE, "zero size"},
+      {"large", MakeFile(65535, 65535, {}), VLD_ERROR_TOO_LARGE, "too large"},
+      {"row", Bytes(good.begin(), good.end() - 1), VLD_ERROR_SHORT_ROW, "ends inside row 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    vld_picture p;
+    std::memset(&p, 0x55, sizeof p);
+    EXPECT_EQ(vld_decode(c.file.data(), c.file.size(), &p), c.code);
+    EXPECT_TRUE(IsEmpty(p));
+    char reason[80];
+    EXPECT_NE(std::string(vld_decode_reason(c.file.data(), c.file.size(), reason, sizeof reason))
+                  .find(c.reason),
+              std::string::npos)
+        << reason;
+  }
+  vld_picture p;
+  ASSERT_EQ(vld_decode(good.data(), good.size(), &p), VLD_OK);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(p.comment), p.comment_size), "abc");
+  std::vector<uint8_t> rgba(4 * 18);
+  vld_to_rgba(&p, rgba.data());
+  for (size_t i = 0; i < 18; ++i) {
+    uint8_t rgb[3];
+    vld_rgb(p.palette[p.indices[i]], rgb);
+    EXPECT_EQ(Bytes(rgba.begin() + 4 * i, rgba.begin() + 4 * i + 4), Bytes({rgb[0], rgb[1], rgb[2], 255}));
+  }
+  vld_picture_free(&p);
+  EXPECT_TRUE(IsEmpty(p));
+}
+
+TEST(Api, EncodeRefusesWhatNoFileCanHold) {
+  uint8_t indices[4] = {0, 1, 2, 3};
+  const vld_picture good = {2, 2, 5, 6, {0, 1, 2, 3}, indices, nullptr, 0};
+  const struct {
+    const char* name;
+    void (*change)(vld_picture*);
+    int code;
+  } cases[] = {
+      {"good", [](vld_picture*) {}, VLD_OK},
+      {"zero width", [](vld_picture* p) { p->width = 0; }, VLD_ERROR_ZERO_SIZE},
+      {"wide", [](vld_picture* p) { p->width = 65536; }, VLD_ERROR_TOO_LARGE},
+      {"anchor", [](vld_picture* p) { p->anchor_x = 65536; }, VLD_ERROR_INVALID},
+      {"no indices", [](vld_picture* p) { p->indices = nullptr; }, VLD_ERROR_INVALID},
+      {"no comment bytes", [](vld_picture* p) { p->comment_size = 3; }, VLD_ERROR_INVALID},
+      {"index 4", [](vld_picture* p) { p->indices[3] = 4; }, VLD_ERROR_INVALID},
+      {"comment end byte",
+       [](vld_picture* p) {
+         static uint8_t bad[2] = {'a', 0x1A};
+         p->comment = bad;
+         p->comment_size = 2;
+       },
+       VLD_ERROR_INVALID},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    indices[3] = 3;
+    vld_picture p = good;
+    c.change(&p);
+    void* data = reinterpret_cast<void*>(1);
+    size_t size = 1;
+    EXPECT_EQ(vld_encode(&p, &data, &size), c.code);
+    if (c.code == VLD_OK) {
+      vld_picture back;
+      ASSERT_EQ(vld_decode(data, size, &back), VLD_OK);
+      EXPECT_EQ(std::memcmp(back.indices, indices, 4), 0);
+      EXPECT_EQ(back.anchor_y, 6u);
+      vld_picture_free(&back);
+    } else {
+      EXPECT_EQ(data, nullptr);
+      EXPECT_EQ(size, 0u);
+    }
+    vld_free(data);
+  }
+}
+
+// A caller built against a header whose options ended before `palette`
+// must get the default (chosen colours), whatever follows in its memory.
+TEST(Api, OlderOptionsKeepTheirDefaults) {
+  std::vector<uint8_t> rgba;
+  for (int i = 0; i < 64; ++i)
+    rgba.insert(rgba.end(), {uint8_t(i * 4), uint8_t(255 - i * 4), uint8_t(i % 3 * 100), 255});
+  vld_reduce_options older;
+  vld_reduce_options_init(&older);
+  older.size = offsetof(vld_reduce_options, palette_given);
+  older.palette_given = 1;  // past what the caller knows: must be ignored
+  vld_picture chosen, defaults;
+  ASSERT_EQ(vld_reduce(rgba.data(), 8, 8, &older, &chosen), VLD_OK);
+  ASSERT_EQ(vld_reduce(rgba.data(), 8, 8, nullptr, &defaults), VLD_OK);
+  EXPECT_EQ(std::memcmp(chosen.palette, defaults.palette, sizeof chosen.palette), 0);
+  EXPECT_NE(chosen.palette[1], 0);
+  vld_picture_free(&chosen);
+  vld_picture_free(&defaults);
+  vld_picture p;
+  EXPECT_EQ(vld_reduce(rgba.data(), 0, 8, nullptr, &p), VLD_ERROR_ZERO_SIZE);
+  EXPECT_EQ(vld_reduce(rgba.data(), 70000, 1, nullptr, &p), VLD_ERROR_TOO_LARGE);
+  EXPECT_TRUE(IsEmpty(p));
+}
+
+// No state is shared: pictures decoded on several threads at once come out
+// as they do alone (the sanitizer builds would also see a race).
+TEST(Api, ThreadsDecodeAtOnce) {
+  Bytes file = MakeFile(40, 3, {0x80, 0x00, 0xAA, 0x55, 0x0F, 0xF0, 0x12, 0x34, 0x56, 0x78,
+                                0x9A, 0xC0, 0xFF});
+  vld_picture alone;
+  ASSERT_EQ(vld_decode(file.data(), file.size(), &alone), VLD_OK);
+  std::vector<int> same(4, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      int ok = 1;
+      for (int i = 0; i < 200 && ok; ++i) {
+        vld_picture p;
+        ok = vld_decode(file.data(), file.size(), &p) == VLD_OK &&
+             std::memcmp(p.indices, alone.indices, 120) == 0;
+        vld_picture_free(&p);
+      }
+      same[t] = ok;
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(same, std::vector<int>(4, 1));
+  vld_picture_free(&alone);
+}
+
+}  // namespace
