@@ -21,11 +21,14 @@
 !macro VelindeRegister
   SetRegView 64
   ; The codec also marks both extensions as pictures with Explorer's photo
-  ; thumbnail provider.
+  ; thumbnail provider. When it cannot register, the installer says so, and
+  ; a silent install exits with status 2 instead of 0.
   ClearErrors
   RegDLL "$INSTDIR\vldwic.dll"
-  IfErrors 0 +2
-    DetailPrint "vldwic.dll could not be registered"
+  IfErrors 0 velinde_registered
+    SetErrorLevel 2
+    MessageBox MB_OK|MB_ICONEXCLAMATION "vldwic.dll could not be registered: other programs will not open the pictures." /SD IDOK
+  velinde_registered:
   WriteRegStr HKLM "Software\Classes\${VELINDE_PROGID}" "" "Velinde for Win picture"
   WriteRegStr HKLM "Software\Classes\${VELINDE_PROGID}\DefaultIcon" "" "$INSTDIR\velinde.exe,0"
   WriteRegStr HKLM "Software\Classes\${VELINDE_PROGID}\shell\open\command" "" '"$INSTDIR\velinde.exe" "%1"'
@@ -40,6 +43,8 @@
 !macro VelindeUnregister
   SetRegView 64
   UnRegDLL "$INSTDIR\vldwic.dll"
+  ; Explorer may still hold the codec; then it goes at the next restart.
+  Delete /REBOOTOK "$INSTDIR\vldwic.dll"
   !insertmacro VelindeDissociate ".vld"
   !insertmacro VelindeDissociate ".tft"
   DeleteRegKey HKLM "Software\Classes\${VELINDE_PROGID}"
@@ -51,4 +56,5 @@
 Function un.onUninstSuccess
   SetRegView 64
   DeleteRegKey /ifempty HKLM "Software\the Velinde for Win developers"
+  RMDir /REBOOTOK "$INSTDIR"
 FunctionEnd
