@@ -89,15 +89,10 @@ def value(keys, key, name="@"):
 
 
 def files(session):
-    """Every file and folder on drive C:, the user's temporary files aside."""
+    """Every file and folder on drive C:."""
     root = os.path.join(session.prefix, "drive_c")
-    found = set()
-    for directory, folders, names in os.walk(root):
-        relative = os.path.relpath(directory, root)
-        if re.match(r"users/[^/]+/(AppData/Local/)?Temp(/|$)", relative, re.I):
-            continue
-        found.update(os.path.join(relative, n) for n in folders + names)
-    return found
+    return {os.path.relpath(os.path.join(directory, n), root)
+            for directory, folders, names in os.walk(root) for n in folders + names}
 
 
 def install(session, setup):
@@ -256,23 +251,30 @@ def uninstall(session, keys, before):
     check(m, "no quiet uninstall command: %r" % command)
     check(wine(session, m.group(1), *m.group(2).split()) == 0, "the uninstaller failed")
     files_before, keys_before = before
-    # NSIS's uninstaller runs on from a copy of itself, so wait for its end.
+    # NSIS's uninstaller runs on from a copy of itself in the temporary
+    # folder, which goes at the next restart: wait for everything else to
+    # go, then restart the prefix as Windows would.
+    temporary = re.compile(r"users/[^/]+/Temp/~nsu", re.I)
     end = time.time() + 60
     while True:
-        added_files = files(session) - files_before
+        added = {f for f in files(session) - files_before if not temporary.match(f)}
         keys_after = registry(session)
         ours = ["%s [%s] = %s" % (k, n, v) for k, values in keys_after.items()
                 for n, v in list(values.items()) + [("", "")]
                 if OURS.search(k) or OURS.search(v)]
-        added_keys = [k for k in keys_after if k not in keys_before and OURS.search(k)]
-        if not (added_files or ours or added_keys) or time.time() > end:
+        if not (added or ours) or time.time() > end:
             break
         time.sleep(1)
-    check(not added_files, "left on drive C: %s" % sorted(added_files))
-    print("uninstalled in %.1f s" % (time.time() - end + 60))
     check(not ours, "left in the registry:\n  " + "\n  ".join(sorted(set(ours))[:20]))
     gone = [k for k in keys_before if k not in keys_after and k.startswith(CLASSES.lower())]
     check(not gone, "the uninstaller removed keys it did not make: %s" % gone[:10])
+    check(wine(session, "wineboot", "-r") == 0, "wineboot -r failed")
+    # Only the empty folder that held NSIS's copy may stay.
+    root = os.path.join(session.prefix, "drive_c")
+    added = {f for f in files(session) - files_before
+             if not (temporary.match(f) and os.path.isdir(os.path.join(root, f))
+                     and not os.listdir(os.path.join(root, f)))}
+    check(not added, "left on drive C: %s" % sorted(added))
 
 
 def make_installer(options, work):
