@@ -2,8 +2,8 @@
 // whatever decoder the system registered for the file's first bytes, and
 // writes what it got, one line a file, for wic_install.py to compare with
 // `vldtool decode`:
-//   FILE ok decoder=NAME mime=M ext=E format=GUID size=WxH palette=RRGGBB,...
-//        pixels=0123... rect=same|differs bounds=refused|accepted rgb=RRGGBB...
+//   FILE ok decoder=NAME format=GUID size=WxH palette=AARRGGBB,...
+//        pixels=0123... rect=same|differs bounds=refused|accepted
 //   FILE error=0xHRESULT
 // usage: wic_decode OUTPUT FILE...
 #include <windows.h>
@@ -52,7 +52,6 @@ HRESULT describe(IWICImagingFactory *factory, const wchar_t *path, std::string &
   IWICBitmapDecoderInfo *info = nullptr;
   IWICBitmapFrameDecode *frame = nullptr;
   IWICPalette *palette = nullptr;
-  IWICFormatConverter *converter = nullptr;
   UINT frames = 0, width = 0, height = 0, count = 0;
   GUID format = {};
   char text[64];
@@ -60,8 +59,6 @@ HRESULT describe(IWICImagingFactory *factory, const wchar_t *path, std::string &
   std::vector<WICColor> colours(256);
   if (SUCCEEDED(hr = decoder->GetDecoderInfo(&info))) {
     line += " ok decoder=" + info_text(info, &IWICBitmapDecoderInfo::GetFriendlyName);
-    line += " mime=" + info_text(info, &IWICBitmapDecoderInfo::GetMimeTypes);
-    line += " ext=" + info_text(info, &IWICBitmapDecoderInfo::GetFileExtensions);
   }
   if (SUCCEEDED(hr) && SUCCEEDED(hr = decoder->GetFrameCount(&frames)) &&
       SUCCEEDED(hr = decoder->GetFrame(0, &frame)) && SUCCEEDED(hr = frame->GetSize(&width, &height)) &&
@@ -69,9 +66,7 @@ HRESULT describe(IWICImagingFactory *factory, const wchar_t *path, std::string &
       SUCCEEDED(hr = factory->CreatePalette(&palette)) &&
       SUCCEEDED(hr = frame->CopyPalette(palette)) &&
       SUCCEEDED(hr = palette->GetColors(256, colours.data(), &count))) {
-    std::snprintf(text, sizeof text, " frames=%u", frames);
-    line += text;
-    line += " format=" + guid_text(format);
+    line += frames == 1 ? " format=" + guid_text(format) : " frames=many";
     std::snprintf(text, sizeof text, " size=%ux%u palette=", width, height);
     line += text;
     for (UINT i = 0; i < count; ++i) {
@@ -121,22 +116,6 @@ HRESULT describe(IWICImagingFactory *factory, const wchar_t *path, std::string &
                                             guard.data()));
     line += refused && guard.back() == 0xEE ? " bounds=refused" : " bounds=accepted";
   }
-  // What most programs do: ask for 32-bit BGRA and let WIC convert.
-  if (SUCCEEDED(hr) && SUCCEEDED(hr = factory->CreateFormatConverter(&converter)) &&
-      SUCCEEDED(hr = converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA,
-                                           WICBitmapDitherTypeNone, nullptr, 0.0,
-                                           WICBitmapPaletteTypeCustom))) {
-    std::vector<BYTE> bgra(static_cast<size_t>(width) * height * 4);
-    hr = converter->CopyPixels(nullptr, width * 4, static_cast<UINT>(bgra.size()), bgra.data());
-    if (SUCCEEDED(hr)) {
-      line += " rgb=";
-      for (size_t i = 0; i < bgra.size(); i += 4) {
-        std::snprintf(text, sizeof text, "%02X%02X%02X", bgra[i + 2], bgra[i + 1], bgra[i]);
-        line += text;
-      }
-    }
-  }
-  release(converter);
   release(palette);
   release(frame);
   release(info);
