@@ -21,18 +21,15 @@ static void* AllocateBlock(size_t size) {
 }
 
 // Puts a copy of `name` at the head of the list. Returns 0, leaving the list
-// as it was, when memory runs out.
+// as it was, when memory runs out. The name lives in its node's own block:
+// a folder of many pictures costs one allocation each, not two.
 static int AddCandidate(const char* name, CandidateList** head, uint32_t& candidate_count) {
   // A count that would wrap could no longer index the list.
   if (candidate_count == UINT32_MAX) return 0;
-  CandidateList* node = static_cast<CandidateList*>(AllocateBlock(sizeof(CandidateList)));
+  const size_t size = std::strlen(name) + 1;
+  CandidateList* node = static_cast<CandidateList*>(AllocateBlock(sizeof(CandidateList) + size));
   if (node == nullptr) return 0;
-  size_t size = std::strlen(name) + 1;
-  char* copy = static_cast<char*>(AllocateBlock(size));
-  if (copy == nullptr) {
-    std::free(node);
-    return 0;
-  }
+  char* copy = reinterpret_cast<char*>(node + 1);
   std::memcpy(copy, name, size);
   node->next = *head;
   node->name = copy;
@@ -166,7 +163,6 @@ void FreeCandidates(CandidateList* head) {
   // Only the end node has no successor; it belongs to the caller.
   while (head != nullptr && head->next != nullptr) {
     CandidateList* next = head->next;
-    std::free(head->name);
     std::free(head);
     head = next;
   }

@@ -7,7 +7,7 @@
 
 struct CandidateList {
   CandidateList* next;  // the node added before this one, or the end node
-  char* name;           // own heap copy (malloc), zero-terminated
+  char* name;           // zero-terminated, kept in the node's own block
 };
 
 // Copies the next word that is no option into `word` (kPathSize bytes) and

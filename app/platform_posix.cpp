@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -29,7 +30,14 @@ static uint32_t AttributesOf(const char* path, int* exists) {
   return kAttrArchive;
 }
 
+// The chooser's own patterns are "*" and a plain ending ("*.vld"): those are
+// an ending compared without regard to case, which is what fnmatch would
+// decide at a fraction of its cost per name. Anything else goes to fnmatch.
 static int MatchesPattern(const char* pattern, const char* name) {
+  if (pattern[0] == '*' && std::strpbrk(pattern + 1, "*?[\\") == nullptr) {
+    const size_t ending = std::strlen(pattern + 1), length = std::strlen(name);
+    return length >= ending && strcasecmp(name + length - ending, pattern + 1) == 0;
+  }
   return fnmatch(pattern, name, FNM_CASEFOLD) == 0;
 }
 
@@ -106,6 +114,13 @@ static int ReadFolder(const struct stat& folder) {
   if (listing == nullptr) return 0;
   s_folder.names.clear();
   s_folder.types.clear();
+  // A folder's own size is about the bytes of its entries' names: room for
+  // them at once spares the copies and fresh pages of growing step by step.
+  const size_t expected = folder.st_size > 0 && folder.st_size < (off_t{64} << 20)
+                              ? static_cast<size_t>(folder.st_size)
+                              : 0;
+  s_folder.names.reserve(expected);
+  s_folder.types.reserve(expected / 16);
   s_folder.patterns_served.clear();
   while (struct dirent* entry = readdir(listing)) {
     s_folder.names.append(entry->d_name, std::strlen(entry->d_name) + 1);

@@ -10,6 +10,10 @@
 #include "app/platform.h"
 #include "app/viewer_state.h"
 #include "tools/commands.h"
+#include "tools/parse.h"
+#include "tools/usage.h"
+
+static const size_t kLineBlock = size_t{1} << 16;
 
 static const char kExplainUsage[] =
     "usage: vldtool explain [--seed N] [--full] [--] TEXT\n"
@@ -22,24 +26,6 @@ static const char kExplainUsage[] =
     "  --full    TEXT is the whole command line; the program name is removed first\n"
     "  --        ends the options, so TEXT may begin with '-' or '/'\n"
     "  --help    show this text\n";
-
-// Decimal digits only, 0 to 4294967295.
-static int ParseSeed(const char* text, uint32_t* seed) {
-  if (text[0] == 0) return 0;
-  uint64_t value = 0;
-  for (const char* p = text; *p != 0; ++p) {
-    if (*p < '0' || *p > '9') return 0;
-    value = value * 10 + static_cast<uint64_t>(*p - '0');
-    if (value > UINT32_MAX) return 0;
-  }
-  *seed = static_cast<uint32_t>(value);
-  return 1;
-}
-
-static int UsageError(const char* message, const char* detail) {
-  std::fprintf(stderr, "vldtool: explain: %s%s (try 'vldtool explain --help')\n", message, detail);
-  return 2;
-}
 
 // The viewer takes a word beginning with '-' or '/' for an option even when
 // a file or folder of that name exists (an absolute Linux path, typically),
@@ -78,26 +64,29 @@ int RunExplain(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) {
     const char* argument = argv[i];
     if (options_ended || argument[0] != '-') {
-      if (text != nullptr) return UsageError("more than one TEXT given: ", argument);
+      if (text != nullptr)
+        return UsageError("explain", std::string("more than one TEXT given: ") + argument);
       text = argument;
     } else if (std::strcmp(argument, "--") == 0) {
       options_ended = 1;
-    } else if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+    } else if (IsHelp(argument)) {
       std::fputs(kExplainUsage, stdout);
       return 0;
     } else if (std::strcmp(argument, "--full") == 0) {
       full = 1;
     } else if (std::strcmp(argument, "--seed") == 0) {
-      if (i + 1 >= argc) return UsageError("--seed needs a number", "");
-      if (!ParseSeed(argv[++i], &seed)) {
-        return UsageError("--seed takes a number from 0 to 4294967295, not ", argv[i]);
-      }
+      uint64_t value = 0;
+      if (i + 1 >= argc) return UsageError("explain", "--seed needs a number");
+      if (!ParseWholeNumber(argv[++i], UINT32_MAX, &value))
+        return UsageError("explain",
+                          std::string("--seed takes a number from 0 to 4294967295, not ") + argv[i]);
+      seed = static_cast<uint32_t>(value);
       seed_given = 1;
     } else {
-      return UsageError("unknown option ", argument);
+      return UsageError("explain", std::string("unknown option ") + argument);
     }
   }
-  if (text == nullptr) return UsageError("TEXT is missing", "");
+  if (text == nullptr) return UsageError("explain", "TEXT is missing");
 
   const char* command_line = full ? SkipProgramName(text) : text;
   g_viewer = ViewerState{};
@@ -120,9 +109,18 @@ int RunExplain(int argc, char** argv) {
   std::printf("given_x=%d\n", static_cast<int>(g_viewer.given_x));
   std::printf("given_y=%d\n", static_cast<int>(g_viewer.given_y));
   std::printf("candidates=%u\n", static_cast<unsigned>(count));
+  // A folder may hold a great many candidates: their lines are gathered in
+  // large blocks rather than formatted one by one.
+  std::string lines;
+  lines.reserve(kLineBlock + kPathSize + 16);
   for (const CandidateList* node = head; node != &end; node = node->next) {
-    std::printf("candidate=%s\n", node->name);
+    lines.append("candidate=", 10).append(node->name).push_back('\n');
+    if (lines.size() >= kLineBlock) {
+      std::fwrite(lines.data(), 1, lines.size(), stdout);
+      lines.clear();
+    }
   }
+  std::fwrite(lines.data(), 1, lines.size(), stdout);
   if (count != 0) {
     // Drawn after the listing, as the viewer does, so a clock seed matches.
     uint32_t index = DrawIndex(seed_given ? seed : ClockSeed(), count);

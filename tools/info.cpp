@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "app/viewer_rules.h"
-#include "vld/decode.h"
 #include "tools/commands.h"
-#include "tools/tool_io.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "tools/cp932.h"
+#include "tools/files.h"
+#include "tools/json.h"
+#include "tools/terminal.h"
+#include "tools/usage.h"
+#include "vld/decode.h"
 
 namespace {
 
@@ -22,24 +22,6 @@ const char kInfoUsage[] =
     "whether see-through can be offered. Exit status 1 if any file is rejected.\n"
     "FILE '-' is standard input. With --json, names and comments that are not\n"
     "valid text also come as hex bytes (file_bytes, comment_bytes).\n";
-
-// `text` must be UTF-8; control characters are escaped.
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 struct FileReport {
   std::string path;
@@ -149,27 +131,19 @@ int RunInfo(int argc, char** argv) {
       options_done = true;
     } else if (!options_done && std::strcmp(argv[i], "--json") == 0) {
       json = true;
-    } else if (!options_done &&
-               (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)) {
+    } else if (!options_done && IsHelp(argv[i])) {
       std::fputs(kInfoUsage, stdout);
       return 0;
     } else if (!options_done && argv[i][0] == '-' && argv[i][1] != 0) {
-      std::fprintf(stderr, "vldtool: info: unknown option '%s'\n", argv[i]);
-      return 2;
+      return UsageError("info", std::string("unknown option '") + argv[i] + "'");
     } else {
       files.push_back(argv[i]);
     }
   }
-  if (files.empty()) {
-    std::fputs("vldtool: info: no file given (usage: vldtool info [--json] FILE...)\n", stderr);
-    return 2;
-  }
-#ifdef _WIN32
-  // Comments are printed as UTF-8; let the console show them as such for
-  // this run and then give it back its own code page.
-  const UINT console_code_page = GetConsoleOutputCP();
-  SetConsoleOutputCP(CP_UTF8);
-#endif
+  if (files.empty()) return UsageError("info", "no file given");
+  // Comments are printed as UTF-8.
+  ConsoleState console;
+  BeginUtf8Console(&console);
   int status = 0;
   if (json) std::printf("[\n");
   for (size_t i = 0; i < files.size(); ++i) {
@@ -187,9 +161,6 @@ int RunInfo(int argc, char** argv) {
       PrintText(report);
   }
   if (json) std::printf("]\n");
-#ifdef _WIN32
-  std::fflush(stdout);
-  if (console_code_page != 0) SetConsoleOutputCP(console_code_page);
-#endif
+  EndUtf8Console(console);
   return status;
 }

@@ -4,10 +4,10 @@
 #include "tools/png_text.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "tools/image_io.h"
+#include "tools/parse.h"
 
 namespace {
 
@@ -98,25 +98,6 @@ std::string WordList(const uint16_t* words, int count, bool hex) {
   return out;
 }
 
-// Exactly `count` comma-separated numbers (decimal or 0x hex), each at most
-// 65535, as AddPngText writes them.
-int ParseWords(const char* text, int count, uint16_t* words) {
-  const char* p = text;
-  for (int i = 0; i < count; ++i) {
-    if (*p < '0' || *p > '9') return 0;
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(p, &end, 0);
-    if (end == p || value > 0xFFFF) return 0;
-    words[i] = static_cast<uint16_t>(value);
-    p = end;
-    if (i + 1 < count) {
-      if (*p != ',') return 0;
-      ++p;
-    }
-  }
-  return *p == 0;
-}
-
 }  // namespace
 
 void ReadPngText(const std::vector<uint8_t>& png, PngText* result) {
@@ -140,9 +121,9 @@ void ReadPngText(const std::vector<uint8_t>& png, PngText* result) {
       result->comment = international ? text : Latin1ToUtf8(text);
       result->has_comment = 1;
     } else if (keyword == kPngAnchorKeyword) {
-      result->has_anchor = ParseWords(text.c_str(), 2, result->anchor);
+      result->has_anchor = ParseWordList(text.c_str(), 2, result->anchor);
     } else if (keyword == kPngPaletteKeyword) {
-      result->has_palette = ParseWords(text.c_str(), 4, result->palette);
+      result->has_palette = ParseWordList(text.c_str(), 4, result->palette);
     }
   }
 }

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "tools/commands.h"
-#include "tools/tool_io.h"
+#include "tools/files.h"
+#include "tools/terminal.h"
+#include "tools/usage.h"
 
 namespace {
 
@@ -40,7 +42,7 @@ const Command kCommands[] = {
 const Command* FindCommand(const char* name) {
   for (const Command& command : kCommands)
     if (std::strcmp(command.name, name) == 0) return &command;
-  std::fprintf(stderr, "vldtool: unknown command '%s' (try 'vldtool --help')\n", name);
+  UsageError(nullptr, std::string("unknown command '") + name + "'");
   return nullptr;
 }
 

@@ -176,9 +176,16 @@ void MedianCut(std::vector<Weighted> colours, Colour* palette, int count) {
     }
     if (chosen == boxes.size()) break;
     const Box box = boxes[chosen];
+    // Ties broken by the whole colour: std::sort orders equal keys as each
+    // standard library pleases, and the split would then fall differently
+    // in the WebAssembly build than in the native one.
     std::sort(colours.begin() + box.begin, colours.begin() + box.end,
               [&](const Weighted& a, const Weighted& b) {
-                return a.colour.c[chosen_channel] < b.colour.c[chosen_channel];
+                const int c = chosen_channel;
+                if (a.colour.c[c] != b.colour.c[c]) return a.colour.c[c] < b.colour.c[c];
+                for (int k = 0; k < 3; ++k)
+                  if (a.colour.c[k] != b.colour.c[k]) return a.colour.c[k] < b.colour.c[k];
+                return a.count < b.count;
               });
     uint64_t total = 0, running = 0;
     for (size_t i = box.begin; i < box.end; ++i) total += colours[i].count;

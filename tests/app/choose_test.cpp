@@ -242,9 +242,9 @@ TEST_F(Chooser, OutOfMemoryFreesEverything) {
   for (const char* name : {"D/x.vld", "D/y.tft"}) File(name);
   struct Case {
     const char* text;
-    uint32_t allocations;  // two blocks per candidate
+    uint32_t allocations;  // one block per candidate
   };
-  const Case cases[] = {{"a.vld D", 6}, {"D a.vld", 6}, {"nothing", 4}};
+  const Case cases[] = {{"a.vld D", 3}, {"D a.vld", 3}, {"nothing", 2}};
   for (const Case& c : cases) {
     for (uint32_t nth = 1; nth <= c.allocations; ++nth) {
       SCOPED_TRACE(std::string(c.text) + " failing allocation " + std::to_string(nth));
@@ -257,7 +257,7 @@ TEST_F(Chooser, OutOfMemoryFreesEverything) {
       EXPECT_EQ(std::filesystem::current_path().string(), root_);
     }
     FailAllocationForTesting(c.allocations + 1);
-    EXPECT_EQ(Gathered(c.text).size(), c.allocations / 2);
+    EXPECT_EQ(Gathered(c.text).size(), c.allocations);
     FailAllocationForTesting(0);
   }
 }

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/viewer_state.h"
-#include "test_tree.h"
+#include "tests/app/test_tree.h"
 #include "tools/commands.h"
 
 namespace {

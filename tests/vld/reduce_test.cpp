@@ -1,4 +1,5 @@
-// Colour reduction and the PNG text chunks, called directly.
+// The colour reduction: choosing four colours, mapping to given ones, and
+// keeping a palette image's own indices.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,13 +7,9 @@
 #include <vector>
 
 #include "vld/decode.h"
-#include "tools/parse.h"
-#include "tools/png_text.h"
 #include "vld/reduce.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 struct Paint {
   uint8_t rgba[4];
@@ -126,7 +123,9 @@ TEST(Quantize, DitheringMixesTheGivenColours) {
   // dithered, about 100/255 of the pixels are white, the same way every time.
   ColourOptions options;
   options.palette_given = 1;
-  ASSERT_TRUE(ParsePaletteList("0x0000,#ffffff,#ffffff,#ffffff", options.palette));
+  const uint16_t white = RgbToGrbi(255, 255, 255);
+  const uint16_t words[4] = {0x0000, white, white, white};
+  std::memcpy(options.palette, words, sizeof words);
   for (Dither dither : {kDitherNone, kDitherFloydSteinberg, kDitherOrdered}) {
     SCOPED_TRACE(static_cast<int>(dither));
     options.dither = dither;
@@ -146,7 +145,8 @@ TEST(Quantize, DitheringMixesTheGivenColours) {
 TEST(Quantize, GivenPaletteIsMappedNotRecoloured) {
   ColourOptions options;
   options.palette_given = 1;
-  ASSERT_TRUE(ParsePaletteList("0,#ff0000,0x07C0,#0000FF", options.palette));
+  const uint16_t words[4] = {0, RgbToGrbi(255, 0, 0), 0x07C0, RgbToGrbi(0, 0, 255)};
+  std::memcpy(options.palette, words, sizeof words);
   EXPECT_EQ(options.palette[1], 0x07C0);  // red is bits 10-6
   EXPECT_EQ(options.palette[3], 0x003E);
   Image image = MakeImage({{{10, 10, 240, 255}, 30}, {{240, 20, 20, 255}, 70}});
@@ -155,10 +155,6 @@ TEST(Quantize, GivenPaletteIsMappedNotRecoloured) {
   EXPECT_EQ(0, std::memcmp(palette, options.palette, sizeof palette));
   EXPECT_EQ(image.indices[0], 3);   // blue
   EXPECT_EQ(image.indices[99], 1);  // red
-  uint16_t words[4];
-  for (const char* bad : {"1,2,3", "1,2,3,4,5", "#12345,0,0,0", "#1234567,0,0,0", "0x10000,0,0,0",
-                          "#gg0000,0,0,0", "1,,2,3"})
-    EXPECT_FALSE(ParsePaletteList(bad, words)) << bad;
 }
 
 TEST(Quantize, PaletteImagesKeepIndicesAndWords) {
@@ -194,45 +190,6 @@ TEST(Quantize, PaletteImagesKeepIndicesAndWords) {
       EXPECT_EQ(0, std::memcmp(palette, c.expected, sizeof palette));
     }
   }
-}
-
-// A PNG's signature and header chunk, then the end chunk.
-Bytes MinimalPng() {
-  return {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0,   0,    0,    13,   'I', 'H', 'D',
-          'R',  0,   0,   0,   1,    0,    0,    0,    1,   8,    3,    0,    0,   0,   0x28,
-          0xCB, 0x34, 0xBB, 0,  0,    0,    0,    'I',  'E', 'N',  'D',  0xAE, 0x42, 0x60, 0x82};
-}
-
-TEST(PngText, WritesAndReadsTheChunks) {
-  PngText text;
-  text.has_comment = 1;
-  text.comment = "春の桜 \xE2\x80\x95 x";
-  text.has_anchor = 1;
-  text.anchor[0] = 640;
-  text.anchor[1] = 24;
-  text.has_palette = 1;
-  const uint16_t words[4] = {0x0001, 0xDFDE, 0x9E0E, 0xFFFF};
-  std::memcpy(text.palette, words, sizeof words);
-  Bytes png = MinimalPng();
-  ASSERT_TRUE(AddPngText(&png, text));
-  PngText back;
-  ReadPngText(png, &back);
-  EXPECT_TRUE(back.has_comment && back.has_anchor && back.has_palette);
-  EXPECT_EQ(back.comment, text.comment);
-  EXPECT_EQ(back.anchor[0], 640);
-  EXPECT_EQ(back.anchor[1], 24);
-  EXPECT_EQ(0, std::memcmp(back.palette, words, sizeof words));
-
-  // A damaged chunk is passed over; a cut file loses what is cut.
-  Bytes damaged = png;
-  damaged[33 + 8 + 9] ^= 1;  // a byte of the comment chunk's text
-  ReadPngText(damaged, &back);
-  EXPECT_FALSE(back.has_comment);
-  EXPECT_TRUE(back.has_anchor);
-  for (size_t size = 0; size < png.size(); ++size) ReadPngText(Bytes(png.begin(), png.begin() + size), &back);
-
-  Bytes not_png = {1, 2, 3};
-  EXPECT_FALSE(AddPngText(&not_png, text));
 }
 
 }  // namespace

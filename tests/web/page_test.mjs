@@ -1,0 +1,244 @@
+// The page in headless Chromium, used as a person uses it: pictures opened
+// with ?open= must be on the screen pixel for pixel, and a conversion made
+// with the page's controls must download what vldtool encode writes.
+//
+//   node page_test.mjs GROUP SITE_DIR VLDTOOL SAMPLES_DIR SCREENSHOT_DIR
+import assert from 'node:assert/strict';
+import { execFileSync, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { pathToFileURL } from 'node:url';
+import { launch } from './cdp.mjs';
+import { readPng, writeRgbaPng } from './png.mjs';
+
+const [group, site, vldtool, samplesDir, shots] = process.argv.slice(2).map((a, i) => (i ? path.resolve(a) : a));
+const pageUrl = pathToFileURL(path.join(site, 'index.html')).href;
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'vld-page-'));
+// Only ?open= needs file access; converting must work from file:// as it is.
+const browser = await launch({ fileAccess: group === 'open' });
+
+function nativePng(file, ...args) {
+  const out = path.join(scratch, path.basename(file) + '.png');
+  execFileSync(vldtool, ['decode', file, '-o', out, ...args]);
+  return readPng(fs.readFileSync(out));
+}
+
+// The picture canvas's pixels in a screenshot, with its place on the page.
+async function shownPixels(page) {
+  const box = await page.evaluate(`(() => { const r = document.getElementById('picture').getBoundingClientRect();
+    return { x: r.left, y: r.top, width: r.width, height: r.height, screen: innerHeight }; })()`);
+  const shot = readPng(await page.screenshot());
+  const rgba = new Uint8Array(box.width * box.height * 4);
+  for (let y = 0; y < box.height; ++y) {
+    const from = ((box.y + y) * shot.width + box.x) * 4;
+    rgba.set(shot.rgba.subarray(from, from + box.width * 4), y * box.width * 4);
+  }
+  return { box, rgba };
+}
+
+// Clicks a download button as a person would; the file the browser saves.
+async function download(page, selector, folder) {
+  await browser.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder, eventsEnabled: true });
+  const done = new Promise((resolve) => browser.on('Browser.downloadProgress', (p) => { if (p.state === 'completed') resolve(); }));
+  const button = await page.evaluate(`(() => { const b = document.querySelector('${selector}'); b.scrollIntoView();
+    const r = b.getBoundingClientRect(); return { x: r.left + r.width / 2, y: r.top + r.height / 2 }; })()`);
+  await page.click(button.x, button.y);
+  await Promise.race([done, new Promise((r) => setTimeout(r, 10000))]);
+  const saved = fs.existsSync(folder) ? fs.readdirSync(folder) : [];
+  assert.equal(saved.length, 1, `one file from ${selector}`);
+  return { name: saved[0], bytes: fs.readFileSync(path.join(folder, saved[0])) };
+}
+
+const groups = {
+  async open() {
+    const page = await browser.newPage(1280, 900);
+    const samples = fs.readdirSync(samplesDir).filter((n) => n.endsWith('.vld')).sort();
+    for (const name of samples) {
+      const file = path.join(samplesDir, name);
+      await page.navigate(`${pageUrl}?open=${encodeURIComponent(pathToFileURL(file).href)}`);
+      await page.waitFor(`vldPage.entries[0] && vldPage.entries[0].picture && document.getElementById('fact-size').textContent`, name);
+      const expected = nativePng(file);
+      const { box, rgba } = await shownPixels(page);
+      assert.ok(Number.isInteger(box.x) && Number.isInteger(box.y), `${name}: on whole pixels ${JSON.stringify(box)}`);
+      assert.deepEqual([box.width, box.height], [expected.width, expected.height], `${name}: 1:1`);
+      assert.ok(box.y + box.height <= box.screen, `${name}: in the first screenful`);
+      const wrong = rgba.findIndex((v, i) => v !== expected.rgba[i]);
+      assert.equal(wrong, -1, `${name}: the screenshot shows the picture; first wrong pixel ${wrong >> 2}: ${rgba.subarray(wrong & ~3, (wrong & ~3) + 4)} for ${expected.rgba.subarray(wrong & ~3, (wrong & ~3) + 4)}`);
+      const info = JSON.parse(execFileSync(vldtool, ['info', '--json', file]))[0];
+      assert.equal(await page.evaluate(`document.getElementById('fact-comment').textContent`), info.comment || '(none)', name);
+      assert.equal(await page.evaluate(`document.getElementById('fact-anchor').textContent`), info.anchor.join(', '), name);
+
+      // See-through shows the checkerboard exactly where index 0 is.
+      const seethrough = await page.evaluate(`!document.getElementById('seethrough').disabled`);
+      assert.equal(seethrough, info.seethrough, `${name}: see-through offered`);
+      if (!seethrough) continue;
+      await page.evaluate(`document.getElementById('seethrough').focus()`);
+      await page.key(' ', 'Space', 32);
+      const see = await shownPixels(page);
+      const clear = nativePng(file, '--transparent');
+      for (let i = 0; i < clear.indices.length; ++i) {
+        const shown = see.rgba.subarray(i * 4, i * 4 + 3);
+        if (clear.indices[i] === 0) assert.ok([0xff, 0xcc].includes(shown[0]) && shown[0] === shown[1], `${name}: checkerboard at ${i}`);
+        else assert.deepEqual([...shown], [...expected.rgba.subarray(i * 4, i * 4 + 3)], `${name}: pixel ${i}`);
+      }
+    }
+
+    // The PNG download is the picture as shown.
+    const saved = await download(page, '#download-png', path.join(scratch, 'png'));
+    assert.equal(saved.name, samples[samples.length - 1].replace(/\.vld$/, '.png'));
+    const last = path.join(samplesDir, samples[samples.length - 1]);
+    assert.ok(Buffer.from(readPng(saved.bytes).rgba).equals(Buffer.from(nativePng(last).rgba)), 'the PNG has the picture');
+
+    // Files dropped on the page open as the picker opens them.
+    const dropped = samples.slice(0, 2).map((n) => path.join(samplesDir, n));
+    await page.navigate(pageUrl);
+    for (const type of ['dragEnter', 'dragOver', 'drop'])
+      await page.send('Input.dispatchDragEvent', { type, x: 400, y: 300, data: { items: [], files: dropped, dragOperationsMask: 1 } });
+    await page.waitFor(`document.querySelectorAll('.entry .thumb').length === 2`, 'the dropped files');
+    assert.equal(await page.evaluate(`document.getElementById('viewer-name').textContent`), samples[0]);
+
+    // Several files: a list, and a damaged file's reason in it.
+    const cut = path.join(scratch, 'cut.vld');
+    fs.writeFileSync(cut, fs.readFileSync(path.join(samplesDir, samples[samples.length - 1])).subarray(0, 200));
+    const reason = spawnSync(vldtool, ['info', cut], { encoding: 'utf8' }).stderr.trim().replace(/^.*?: .*?: .*?: /, '');
+    const urls = [...samples.map((n) => path.join(samplesDir, n)), cut].map((f) => 'open=' + encodeURIComponent(pathToFileURL(f).href));
+    await page.navigate(`${pageUrl}?${urls.join('&')}`);
+    await page.waitFor(`document.querySelectorAll('.entry .thumb, .entry .entry-error').length === ${samples.length + 1}`, 'the list');
+    assert.equal(await page.evaluate(`document.querySelector('.entry-error').textContent`), reason);
+    assert.ok(await page.evaluate(`!document.getElementById('picture-list').hidden`));
+    fs.mkdirSync(shots, { recursive: true });
+    fs.writeFileSync(path.join(shots, 'desktop-open.png'), await page.screenshot());
+
+    // Every control can be reached from the keyboard and has a name.
+    const unnamed = await page.evaluate(`[...document.querySelectorAll('input, select, button, [tabindex]')].filter((e) =>
+      !(e.labels && e.labels.length) && !e.getAttribute('aria-label') && !e.textContent.trim() || e.tabIndex < 0).map((e) => e.id || e.outerHTML)`);
+    assert.deepEqual(unnamed, []);
+
+    // A phone: the page fits the width, in Japanese when the browser is.
+    const phone = await browser.newPage(390, 844, true);
+    await phone.send('Emulation.setLocaleOverride', { locale: 'ja-JP' });
+    await phone.send('Emulation.setUserAgentOverride', { userAgent: 'Mozilla/5.0 (Linux; Android 14) Mobile', acceptLanguage: 'ja-JP,ja' });
+    await phone.navigate(`${pageUrl}?${urls.slice(-2).reverse().join('&')}`);
+    await phone.waitFor(`document.querySelectorAll('.entry .thumb').length === 1`, 'the phone page');
+    assert.equal(await phone.evaluate(`document.documentElement.lang`), 'ja');
+    assert.ok(await phone.evaluate(`document.documentElement.scrollWidth <= innerWidth`), 'no sideways scrolling');
+    await phone.evaluate(`document.querySelector('.entry:not([aria-current="true"])').click()`);
+    fs.writeFileSync(path.join(shots, 'phone-open.png'), await phone.screenshot());
+    assert.deepEqual([...page.errors, ...phone.errors], []);
+  },
+
+  async convert() {
+    // Opaque and fully clear pixels only: a canvas keeps those exact.
+    const width = 200, height = 150;
+    const rgba = new Uint8Array(width * height * 4);
+    for (let y = 0; y < height; ++y) {
+      for (let x = 0; x < width; ++x) {
+        const clear = (x - 150) ** 2 + (y - 40) ** 2 < 600;
+        rgba.set([128 + 120 * Math.sin(x / 9), 128 + 120 * Math.sin(y / 13 + x / 30), 128 + 120 * Math.cos((x + y) / 17), clear ? 0 : 255].map(Math.floor), (y * width + x) * 4);
+      }
+    }
+    const png = path.join(scratch, 'photo.png');
+    fs.writeFileSync(png, writeRgbaPng(width, height, rgba));
+
+    const page = await browser.newPage(1280, 900);
+    await page.navigate(pageUrl);
+    const downloads = path.join(scratch, 'downloads');
+    const { root } = await page.send('DOM.getDocument');
+    const { nodeId } = await page.send('DOM.querySelector', { nodeId: root.nodeId, selector: '#convert-input' });
+    await page.send('DOM.setFileInputFiles', { nodeId, files: [png] });
+    const idle = `!vldPage.conversion.busy && !document.getElementById('download-vld').disabled`;
+    await page.waitFor(idle, 'the first conversion');
+
+    // The options as a person sets them: a select, typing, a click on the screen.
+    await page.evaluate(`(() => { const s = document.getElementById('dither'); s.focus(); s.value = 'floyd-steinberg';
+      s.dispatchEvent(new Event('input', { bubbles: true })); })()`);
+    await page.evaluate(`document.getElementById('comment').focus()`);
+    await page.send('Input.insertText', { text: '桜¥' });
+    await page.waitFor(`!document.getElementById('comment-error').hidden`, 'the refusal');
+    assert.match(await page.evaluate(`document.getElementById('comment-error').textContent`), /"¥" \(U\+00A5\)/);
+    assert.ok(await page.evaluate(`document.getElementById('download-vld').disabled`), 'no download of a refused comment');
+    await page.key('Backspace', 'Backspace', 8);
+    await page.send('Input.insertText', { text: ' の写真' });
+    const screen = await page.evaluate(`(() => { const c = document.getElementById('converter-screen'); c.scrollIntoView();
+      const r = c.getBoundingClientRect(); return { x: r.left, y: r.top, width: r.width, height: r.height }; })()`);
+    // The click's point on the 768 x 512 screen becomes the anchor; an arrow key moves it on.
+    const click = [Math.round(screen.x + screen.width / 4), Math.round(screen.y + screen.height / 2)];
+    const anchor = [Math.floor((click[0] - screen.x) * 768 / screen.width) + 1, Math.floor((click[1] - screen.y) * 512 / screen.height)];
+    await page.click(...click);
+    await page.evaluate(`document.getElementById('converter-screen').focus()`);
+    await page.key('ArrowRight', 'ArrowRight', 39);
+    await page.waitFor(`document.getElementById('anchor-x').value === '${anchor[0]}' && ${idle} && vldPage.conversion.anchorX === ${anchor[0]}`, 'the anchor');
+    assert.equal(await page.evaluate(`document.getElementById('anchor-y').value`), String(anchor[1]));
+    fs.mkdirSync(shots, { recursive: true });
+    await page.evaluate(`scrollTo(0, 0)`);
+    fs.writeFileSync(path.join(shots, 'desktop-convert.png'), await page.screenshot());
+
+    // Download with the page's button, as vldtool would write it with `args`.
+    const common = ['--dither', 'floyd-steinberg', '--anchor', anchor.join(','), '--comment', '桜 の写真'];
+    const checkDownload = async (label, args) => {
+      const saved = await download(page, '#download-vld', path.join(downloads, label));
+      assert.equal(saved.name, 'photo.vld', label);
+      const expected = path.join(scratch, label + '.vld');
+      execFileSync(vldtool, ['encode', png, '-o', expected, ...args], { stdio: 'ignore' });
+      assert.ok(saved.bytes.equals(fs.readFileSync(expected)), label + ': the download is what vldtool writes');
+    };
+    await checkDownload('chosen', common);
+    const drawn = await page.evaluate(`Array.from(document.getElementById('result').getContext('2d').getImageData(0, 0, ${width}, ${height}).data)`);
+    assert.ok(Buffer.from(drawn).equals(Buffer.from(nativePng(path.join(scratch, 'chosen.vld')).rgba)), 'the result shown is the file');
+
+    // Colours by hand start from the chosen ones; one of them changed.
+    await page.evaluate(`document.querySelector('input[name="colours"][value="given"]').click()`);
+    await page.evaluate(`(() => { const c = document.getElementById('colour-2'); c.value = '#ff8000';
+      c.dispatchEvent(new Event('input', { bubbles: true })); })()`);
+    await page.waitFor(`${idle} && document.getElementById('result-palette').textContent.includes('#ff8400')`, 'the given colours');
+    const picked = await page.evaluate(`[0, 1, 2, 3].map((i) => document.getElementById('colour-' + i).value).join(',')`);
+    assert.match(picked, /^#000000,#[0-9a-f]{6},#ff8000,#[0-9a-f]{6}$/);
+    await checkDownload('given', [...common, '--palette', picked]);
+
+    const phone = await browser.newPage(390, 844, true);
+    await phone.navigate(pageUrl);
+    const doc = await phone.send('DOM.getDocument');
+    const input = await phone.send('DOM.querySelector', { nodeId: doc.root.nodeId, selector: '#convert-input' });
+    // Larger than the reference screen: converted, with a warning; the
+    // PNG's own comment and anchor are taken, as vldtool encode takes them.
+    const large = path.join(scratch, 'large.png');
+    fs.writeFileSync(large, writeRgbaPng(800, 300, new Uint8Array(800 * 300 * 4).map((_, i) => (i & 3) === 3 ? 255 : i * 7),
+      [['tEXt', 'Anchor', '0x10,017'], ['iTXt', 'Comment', '春の海'], ['tEXt', 'Comment', 'damaged']]));
+    const crc = fs.readFileSync(large);
+    crc[crc.indexOf('damaged') + 7] ^= 1;
+    fs.writeFileSync(large, crc);
+    await phone.send('DOM.setFileInputFiles', { nodeId: input.nodeId, files: [large] });
+    await phone.waitFor(idle, 'the phone conversion');
+    assert.match(await phone.evaluate(`document.getElementById('converter-warning').textContent`), /800 × 300 is larger than the 768 × 512/);
+    assert.equal(await phone.evaluate(`['comment', 'anchor-x', 'anchor-y'].map((id) => document.getElementById(id).value).join('|')`), '春の海|16|17');
+    const saved = await download(phone, '#download-vld', path.join(downloads, 'large'));
+    execFileSync(vldtool, ['encode', large, '-o', path.join(scratch, 'large.vld')], { stdio: 'ignore' });
+    assert.ok(saved.bytes.equals(fs.readFileSync(path.join(scratch, 'large.vld'))), 'the PNG text is taken as vldtool takes it');
+    // A picture's PNG from vldtool decode comes back as the same picture:
+    // its indices, exact words, comment and anchor are kept.
+    for (const name of fs.readdirSync(samplesDir).filter((n) => n.endsWith('.vld'))) {
+      const decoded = path.join(scratch, name + '.png');
+      execFileSync(vldtool, ['decode', path.join(samplesDir, name), '-o', decoded]);
+      await phone.send('DOM.setFileInputFiles', { nodeId: input.nodeId, files: [decoded] });
+      await phone.waitFor(`${idle} && document.getElementById('converter-name').textContent === '${name}.png'`, name);
+      const back = await download(phone, '#download-vld', path.join(downloads, name));
+      assert.ok(back.bytes.equals(fs.readFileSync(path.join(samplesDir, name))), name + ' comes back unchanged');
+    }
+    await phone.send('DOM.setFileInputFiles', { nodeId: input.nodeId, files: [png] });
+    await phone.waitFor(`${idle} && document.getElementById('converter-warning').hidden`, 'the second phone conversion');
+    assert.ok(await phone.evaluate(`document.documentElement.scrollWidth <= innerWidth`), 'no sideways scrolling');
+    fs.writeFileSync(path.join(shots, 'phone-convert-options.png'), await phone.screenshot());
+    await phone.evaluate(`scrollTo(0, 0)`);
+    fs.writeFileSync(path.join(shots, 'phone-convert.png'), await phone.screenshot());
+    assert.deepEqual([...page.errors, ...phone.errors], []);
+  }
+};
+
+try {
+  await groups[group]();
+  console.log(group + ': ok');
+} finally {
+  await browser.close();
+  fs.rmSync(scratch, { recursive: true, force: true });
+}

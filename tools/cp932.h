@@ -1,0 +1,28 @@
+// Text between code page 932, the picture files' comment encoding, and
+// UTF-8. The portable part is cp932.cpp; each system converts single
+// characters its own way (cp932_posix.cpp, cp932_win32.cpp).
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Code page 932 bytes to UTF-8. With `escape_bytes`, bytes that are not valid
+// code page 932, and control characters, come out as \xNN escapes; without,
+// invalid bytes become U+FFFD and control characters are kept. Returns 0 when
+// any byte was not valid code page 932.
+int Cp932ToUtf8(const char* text, size_t length, bool escape_bytes, std::string* out);
+
+// UTF-8 to code page 932, refusing (0) text that is not UTF-8 and any
+// character that code page 932 cannot hold exactly (it must come back
+// unchanged); *bad_character is then that character as UTF-8, or empty when
+// the text is not UTF-8.
+int Utf8ToCp932(const std::string& text, std::string* out, std::string* bad_character);
+
+// Copies `text` with every byte sequence that is not UTF-8 replaced by
+// U+FFFD; returns 0 when any was.
+int ValidUtf8(const std::string& text, std::string* out);
+
+// The system's part: converts one character between code page 932 and UTF-8
+// (`to_utf8` says which way), appending it to *out; returns 0 when the bytes
+// are not a character of the source or it has no counterpart.
+int ConvertCharacter(const char* bytes, size_t length, bool to_utf8, std::string* out);

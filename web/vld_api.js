@@ -1,0 +1,185 @@
+// The module's JavaScript interface over the exported C functions (see
+// vld_web.c). Runs inside Emscripten's factory, so HEAPU8 and friends are
+// always the current views, even after the memory has grown.
+
+var DITHER = { 'none': 0, 'floyd-steinberg': 1, 'ordered': 2 };
+var PICTURE_BYTES = 36;
+
+function vldBytes(bytes, what) {
+  if (bytes instanceof Uint8Array) return bytes;
+  if (bytes instanceof ArrayBuffer) return new Uint8Array(bytes);
+  if (ArrayBuffer.isView(bytes)) return new Uint8Array(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  throw new TypeError(what + ' must be a Uint8Array');
+}
+
+function vldAlloc(size) {
+  var pointer = _malloc(Math.max(size, 1));
+  if (!pointer) throw new Error('out of memory');
+  return pointer;
+}
+
+function vldCopyIn(bytes) {
+  var pointer = vldAlloc(bytes.length);
+  HEAPU8.set(bytes, pointer);
+  return pointer;
+}
+
+function vldSize(value, what) {
+  if (!Number.isInteger(value) || value < 1 || value > 65535)
+    throw new RangeError(what + ' must be a whole number from 1 to 65535');
+  return value;
+}
+
+function vldWord(value, what) {
+  if (!Number.isInteger(value) || value < 0 || value > 65535)
+    throw new RangeError(what + ' must be a whole number from 0 to 65535');
+  return value;
+}
+
+function vldPalette(palette) {
+  if (!palette || palette.length !== 4) throw new TypeError('palette must hold four words');
+  var words = [];
+  for (var i = 0; i < 4; ++i) words.push(vldWord(palette[i], 'palette word ' + i));
+  return words;
+}
+
+// A JavaScript copy of the picture at `pointer`, rgba included, so that the
+// module's memory can be given back at once.
+function vldReadPicture(pointer) {
+  var base = pointer >> 2;
+  var width = HEAPU32[base], height = HEAPU32[base + 1];
+  var count = width * height;
+  var indices = HEAPU32[base + 6], comment = HEAPU32[base + 7], commentSize = HEAPU32[base + 8];
+  var rgbaPointer = vldAlloc(count * 4);
+  try {
+    _vld_to_rgba(pointer, rgbaPointer);
+    return {
+      width: width,
+      height: height,
+      anchorX: HEAPU32[base + 2],
+      anchorY: HEAPU32[base + 3],
+      palette: Array.from(HEAPU16.subarray((pointer + 16) >> 1, (pointer + 24) >> 1)),
+      indices: HEAPU8.slice(indices, indices + count),
+      comment: commentSize ? HEAPU8.slice(comment, comment + commentSize) : new Uint8Array(0),
+      rgba: new Uint8ClampedArray(HEAPU8.subarray(rgbaPointer, rgbaPointer + count * 4))
+    };
+  } finally {
+    _free(rgbaPointer);
+  }
+}
+
+function vldDecodeReason(input, size) {
+  var buffer = vldAlloc(256);
+  try {
+    return UTF8ToString(_vld_decode_reason(input, size, buffer, 256));
+  } finally {
+    _free(buffer);
+  }
+}
+
+// Decodes a picture file; a damaged one throws an Error whose message is
+// the reason vldtool gives for it.
+Module['decode'] = function (bytes) {
+  bytes = vldBytes(bytes, 'the picture file');
+  var input = vldCopyIn(bytes), picture = 0;
+  try {
+    picture = _web_picture_new();
+    if (!picture) throw new Error('out of memory');
+    var code = _vld_decode(input, bytes.length, picture);
+    if (code !== 0) throw new Error(vldDecodeReason(input, bytes.length));
+    return vldReadPicture(picture);
+  } finally {
+    _web_picture_delete(picture);
+    _free(input);
+  }
+};
+
+// The bytes of a picture file for `p` (as decode and reduce give).
+Module['encode'] = function (p) {
+  if (!p || typeof p !== 'object') throw new TypeError('encode wants a picture');
+  var width = vldSize(p.width, 'width'), height = vldSize(p.height, 'height');
+  var indices = vldBytes(p.indices, 'indices');
+  if (indices.length !== width * height) throw new RangeError('indices must hold width * height bytes');
+  var palette = vldPalette(p.palette);
+  var anchorX = vldWord(p.anchorX || 0, 'anchorX'), anchorY = vldWord(p.anchorY || 0, 'anchorY');
+  var comment = p.comment == null ? new Uint8Array(0) : vldBytes(p.comment, 'comment');
+  var picture = 0, indexPointer = 0, commentPointer = 0, result = 0;
+  try {
+    picture = vldAlloc(PICTURE_BYTES);
+    indexPointer = vldCopyIn(indices);
+    commentPointer = vldCopyIn(comment);
+    result = vldAlloc(8);
+    var base = picture >> 2;
+    HEAPU32[base] = width;
+    HEAPU32[base + 1] = height;
+    HEAPU32[base + 2] = anchorX;
+    HEAPU32[base + 3] = anchorY;
+    HEAPU16.set(palette, (picture + 16) >> 1);
+    HEAPU32[base + 6] = indexPointer;
+    HEAPU32[base + 7] = commentPointer;
+    HEAPU32[base + 8] = comment.length;
+    var code = _web_encode(picture, result);
+    var data = HEAPU32[result >> 2], size = HEAPU32[(result >> 2) + 1];
+    if (code !== 0) throw new Error(UTF8ToString(_vld_error_text(code)));
+    var file = HEAPU8.slice(data, data + size);
+    _vld_free(data);
+    return file;
+  } finally {
+    _free(result);
+    _free(commentPointer);
+    _free(indexPointer);
+    _free(picture);
+  }
+};
+
+// The picture vldtool encode makes from these RGBA pixels and options.
+Module['reduce'] = function (rgba, width, height, options) {
+  rgba = vldBytes(rgba, 'rgba');
+  vldSize(width, 'width');
+  vldSize(height, 'height');
+  if (rgba.length !== width * height * 4) throw new RangeError('rgba must hold width * height * 4 bytes');
+  options = options || {};
+  var dither = DITHER[options.dither === undefined ? 'none' : options.dither];
+  if (dither === undefined) throw new RangeError('dither must be none, floyd-steinberg or ordered');
+  var palette = options.palette === undefined ? null : vldPalette(options.palette);
+  var input = 0, palettePointer = 0, picture = 0;
+  try {
+    input = vldCopyIn(rgba);
+    if (palette) {
+      palettePointer = vldAlloc(8);
+      HEAPU16.set(palette, palettePointer >> 1);
+    }
+    picture = _web_picture_new();
+    if (!picture) throw new Error('out of memory');
+    var code = _web_reduce(input, width, height, dither, palettePointer, picture);
+    if (code !== 0) throw new Error(UTF8ToString(_vld_error_text(code)));
+    return vldReadPicture(picture);
+  } finally {
+    _web_picture_delete(picture);
+    _free(palettePointer);
+    _free(input);
+  }
+};
+
+// [red, green, blue] a palette word shows as, 8 bits each.
+Module['rgb'] = function (word) {
+  var packed = _web_rgb(vldWord(word, 'word'));
+  return [packed & 255, (packed >> 8) & 255, (packed >> 16) & 255];
+};
+
+// The palette word nearest an 8-bit colour.
+Module['word'] = function (r, g, b) {
+  [r, g, b].forEach(function (v) {
+    if (!Number.isInteger(v) || v < 0 || v > 255) throw new RangeError('colour levels must be whole numbers from 0 to 255');
+  });
+  return _vld_word(r, g, b);
+};
+
+Module['version'] = function () {
+  return UTF8ToString(_vld_version());
+};
+
+// Bytes of memory the module holds; the tests watch it for leaks.
+Module['heapBytes'] = function () {
+  return HEAPU8.length;
+};
