@@ -27,7 +27,7 @@ COPYRIGHT = "Copyright (c) 2026 the Velinde for Win developers"
 
 def make_package(options, work):
     """Runs CPack as `--target package` does, into `work`."""
-    subprocess.run([options.cpack, "--config", os.path.join(options.build, "CPackConfig.cmake"),
+    subprocess.run([options.cpack, "-G", "ZIP", "--config", os.path.join(options.build, "CPackConfig.cmake"),
                     "-B", work], check=True, stdout=subprocess.DEVNULL, timeout=120)
     zips = glob.glob(os.path.join(work, "velinde-*-win64.zip"))
     check(len(zips) == 1, "CPack made %s" % zips)
@@ -40,8 +40,8 @@ def unpack(path, samples, destination):
     top = os.path.basename(path)[:-len(".zip")]
     with zipfile.ZipFile(path) as archive:
         names = {n for n in archive.namelist() if not n.endswith("/")}
-        expected = {top + "/" + n for n in ("velinde.exe", "vldtool.exe", "README.txt",
-                                           "LICENSE.txt")}
+        expected = {top + "/" + n for n in ("velinde.exe", "vldtool.exe", "vldwic.dll",
+                                           "README.txt", "LICENSE.txt")}
         expected |= {top + "/samples/" + n for n in samples}
         check(names == expected, "zip holds %s, expected %s" % (sorted(names), sorted(expected)))
         archive.extractall(destination)
@@ -156,6 +156,31 @@ def check_viewer(session, release, pictures):
     return name
 
 
+def check_codec(session, release):
+    """The zip's vldwic.dll, registered and unregistered by hand from the
+    release folder as its README says; a WIC program reads a sample only in
+    between."""
+    result = os.path.join(session.work, "wic.txt")
+    sample = c_path(session, os.path.join(release, "samples", "heart.vld"))
+
+    def run(*arguments):
+        code = subprocess.run(["wine", *arguments], env=session.env(), cwd=release,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              stdin=subprocess.DEVNULL, timeout=60).returncode
+        check(code == 0, "%s: exit %d" % (" ".join(arguments), code))
+
+    def decoded():
+        run(os.path.join(session.bin, "vld_wic_decode.exe"), windows_path(result), sample)
+        with open(result, encoding="utf-8") as f:
+            return " ok decoder=Velinde picture decoder " in f.read()
+
+    check(not decoded(), "WIC reads a picture before vldwic.dll is registered")
+    run("regsvr32", "/s", "vldwic.dll")
+    check(decoded(), "WIC cannot read a picture after regsvr32 vldwic.dll")
+    run("regsvr32", "/u", "/s", "vldwic.dll")
+    check(not decoded(), "WIC still reads a picture after regsvr32 /u vldwic.dll")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
@@ -175,6 +200,7 @@ def main():
                             ("Velinde for Win 画像ファイルツール", "Velinde for Win picture file tool"))
             pictures = check_vldtool(session, release, samples)
             shown = check_viewer(session, release, pictures)
+            check_codec(session, release)
     except (Failure, subprocess.SubprocessError) as failure:
         print("FAIL package: %s" % failure)
         return 1
