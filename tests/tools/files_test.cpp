@@ -70,19 +70,9 @@ class Files : public ::testing::Test {
   void TearDown() override { RunProgram({"/bin/rm", "-rf", dir_}); }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  void Write(const std::string& name, const std::string& data) const {
-    std::ofstream(Path(name), std::ios::binary) << data;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream file(Path(name), std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-  }
-  bool Exists(const std::string& name) const {
-    struct stat info;
-    return lstat(Path(name).c_str(), &info) == 0;
-  }
+  void Write(const std::string& name, const std::string& data) const { WriteFile(Path(name), data); }
+  std::string Read(const std::string& name) const { return ReadFile(Path(name)); }
+  bool Exists(const std::string& name) const { return PathExists(Path(name)); }
   std::vector<std::string> List(const std::string& name = ".") const {
     std::vector<std::string> names;
     DIR* folder = opendir(Path(name).c_str());

@@ -13,8 +13,6 @@
 #include <zlib.h>
 
 #include <cstdio>
-// jpeglib.h needs FILE and size_t declared first.
-#include <jpeglib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -26,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/tools/jpeg_file.h"
 #include "tests/tools/run_tool.h"
 
 namespace {
@@ -166,19 +165,9 @@ class Hostile : public ::testing::Test {
   }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  void Write(const std::string& name, const std::string& data) const {
-    std::ofstream(Path(name), std::ios::binary) << data;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream file(Path(name), std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-  }
-  bool Exists(const std::string& name) const {
-    struct stat info;
-    return lstat(Path(name).c_str(), &info) == 0;
-  }
+  void Write(const std::string& name, const std::string& data) const { WriteFile(Path(name), data); }
+  std::string Read(const std::string& name) const { return ReadFile(Path(name)); }
+  bool Exists(const std::string& name) const { return PathExists(Path(name)); }
   std::vector<std::string> ToolArgv(const std::vector<std::string>& args) const {
     // VLDTOOL_NATIVE runs another build of vldtool, such as one from before a fix.
     const char* native = std::getenv("VLDTOOL_NATIVE");
@@ -452,28 +441,9 @@ TEST_F(Hostile, SignalsLeaveNoTemporaryFile) {
 
 // An 8x8 grey JPEG, baseline or progressive.
 std::string Jpeg(bool progressive) {
-  jpeg_compress_struct info;
-  jpeg_error_mgr errors;
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = 8;
-  info.image_height = 8;
-  info.input_components = 1;
-  info.in_color_space = JCS_GRAYSCALE;
-  jpeg_set_defaults(&info);
-  if (progressive) jpeg_simple_progression(&info);
-  jpeg_start_compress(&info, TRUE);
-  unsigned char row[8] = {0, 32, 64, 96, 128, 160, 192, 224};
-  JSAMPROW pointer = row;
-  while (info.next_scanline < 8) jpeg_write_scanlines(&info, &pointer, 1);
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  const std::string out(reinterpret_cast<char*>(buffer), size);
-  std::free(buffer);
-  return out;
+  uint8_t pixels[64];
+  for (int i = 0; i < 64; ++i) pixels[i] = static_cast<uint8_t>(i % 8 * 32);
+  return EncodeJpeg(8, 8, 1, pixels, 75, progressive);
 }
 
 // The JPEG with its frame header declaring `width` x `height`.

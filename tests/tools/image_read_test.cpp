@@ -5,13 +5,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-// jpeglib.h needs FILE and size_t declared first.
-#include <jpeglib.h>
 
 #include <string>
 #include <vector>
 
 #include "tools/image_io.h"
+#include "tests/tools/jpeg_file.h"
 
 namespace {
 
@@ -52,37 +51,17 @@ Bytes MakeGif(int width, int height, int colours, bool interlace, bool local_map
   return out;
 }
 
+// Left half (200, 40, 40) or grey 200, right half (40, 40, 200) or grey 40.
 Bytes MakeJpeg(int width, int height, bool grey) {
-  jpeg_compress_struct info;
-  jpeg_error_mgr errors;
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = width;
-  info.image_height = height;
-  info.input_components = grey ? 1 : 3;
-  info.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 100, TRUE);
-  jpeg_start_compress(&info, TRUE);
-  // Left half (200, 40, 40) or grey 200, right half (40, 40, 200) or grey 40.
-  std::vector<uint8_t> row(size_t(width) * info.input_components);
-  for (int x = 0; x < width; ++x) {
+  const int components = grey ? 1 : 3;
+  std::vector<uint8_t> pixels(size_t(width) * height * components);
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    const int x = static_cast<int>(i / components % width), c = static_cast<int>(i % components);
     const bool left = x < width / 2;
-    for (int c = 0; c < info.input_components; ++c)
-      row[x * info.input_components + c] = (grey ? left : left ? c == 0 : c == 2) ? 200 : 40;
+    pixels[i] = (grey ? left : left ? c == 0 : c == 2) ? 200 : 40;
   }
-  while (info.next_scanline < info.image_height) {
-    JSAMPROW pointer = row.data();
-    jpeg_write_scanlines(&info, &pointer, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  Bytes out(buffer, buffer + size);
-  std::free(buffer);
-  return out;
+  const std::string jpeg = EncodeJpeg(width, height, components, pixels.data(), 100);
+  return Bytes(jpeg.begin(), jpeg.end());
 }
 
 TEST(ImageRead, GifGivesIndicesAndPaletteWithTransparency) {

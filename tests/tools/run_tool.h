@@ -22,3 +22,9 @@ ToolRun RunProgram(const std::vector<std::string>& argv, const RunOptions& optio
 
 // Each line of `text` without its newline.
 std::vector<std::string> Lines(const std::string& text);
+
+// A file's whole content, or "" when it cannot be read; writing replaces it.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& data);
+// Whether the name exists, a dangling link included.
+bool PathExists(const std::string& path);

@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-// jpeglib.h needs FILE and size_t declared first.
-#include <jpeglib.h>
 
 #include <fstream>
 #include <map>
@@ -19,22 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/tools/jpeg_file.h"
 #include "tests/tools/run_tool.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary) << data;
-}
 
 // The PNG's chunks by type (the last of each type).
 std::map<std::string, std::string> Chunks(const std::string& png) {
@@ -232,31 +220,10 @@ void WriteGif(const std::string& path, const Picture& picture) {
 
 // A JPEG of quality 95 from the opaque colours of a palette picture.
 void WriteJpeg(const std::string& path, const Picture& picture) {
-  jpeg_compress_struct info;
-  jpeg_error_mgr errors;
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = picture.width;
-  info.image_height = picture.height;
-  info.input_components = 3;
-  info.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 95, TRUE);
-  jpeg_start_compress(&info, TRUE);
-  Bytes row(picture.width * 3);
-  while (info.next_scanline < info.image_height) {
-    for (uint32_t x = 0; x < picture.width; ++x)
-      std::memcpy(&row[x * 3], &picture.palette[4 * picture.pixels[info.next_scanline * picture.width + x]], 3);
-    JSAMPROW pointer = row.data();
-    jpeg_write_scanlines(&info, &pointer, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  WriteFile(path, std::string(reinterpret_cast<char*>(buffer), size));
-  std::free(buffer);
+  Bytes rgb(size_t{picture.width} * picture.height * 3);
+  for (size_t i = 0; i < rgb.size() / 3; ++i)
+    std::memcpy(&rgb[3 * i], &picture.palette[4 * picture.pixels[i]], 3);
+  WriteFile(path, EncodeJpeg(picture.width, picture.height, 3, rgb.data(), 95));
 }
 
 class WicTest : public ::testing::Test {
