@@ -4,7 +4,7 @@
 //
 //   node page_test.mjs GROUP SITE_DIR VLDTOOL SAMPLES_DIR SCREENSHOT_DIR
 import assert from 'node:assert/strict';
-import { execFileSync, spawnSync } from 'node:child_process';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -50,9 +50,38 @@ async function download(page, selector, folder) {
   return { name: saved[0], bytes: fs.readFileSync(path.join(folder, saved[0])) };
 }
 
+// The README's way to publish the site: the folder as it is on a static
+// server, here Python's, on a port of its own; the picture beside the page.
+async function served(file) {
+  const folder = fs.mkdtempSync(path.join(scratch, 'site-'));
+  fs.cpSync(site, folder, { recursive: true });
+  fs.copyFileSync(file, path.join(folder, path.basename(file)));
+  const server = spawn('python3', ['-u', '-m', 'http.server', '0', '--bind', '127.0.0.1', '-d', folder],
+                       { stdio: ['ignore', 'pipe', 'ignore'] });
+  const port = await new Promise((resolve) => server.stdout.on('data', (d) => {
+    const m = /port (\d+)/.exec(String(d));
+    if (m) resolve(m[1]);
+  }));
+  return { url: `http://127.0.0.1:${port}/?open=${path.basename(file)}`, stop: () => server.kill() };
+}
+
 const groups = {
   async open() {
     const page = await browser.newPage(1280, 900);
+    {
+      const file = path.join(samplesDir, 'sakura.vld');
+      const server = await served(file);
+      try {
+        await page.navigate(server.url);
+        await page.waitFor(`vldPage.entries[0] && vldPage.entries[0].picture`, 'sakura.vld from a server');
+        const { rgba } = await shownPixels(page);
+        const expected = nativePng(file);
+        assert.equal(rgba.length, expected.rgba.length, 'a served page shows the picture 1:1');
+        assert.equal(rgba.findIndex((v, i) => v !== expected.rgba[i]), -1, 'a served page shows the picture');
+      } finally {
+        server.stop();
+      }
+    }
     const samples = fs.readdirSync(samplesDir).filter((n) => n.endsWith('.vld')).sort();
     for (const name of samples) {
       const file = path.join(samplesDir, name);
