@@ -167,6 +167,38 @@ int vld_reduce(const uint8_t* rgba, uint32_t width, uint32_t height,
   }
 }
 
+int vld_keep_palette(const uint8_t* indices, uint32_t width, uint32_t height,
+                     const uint8_t* palette_rgba, size_t entries, const uint16_t* known_words,
+                     vld_picture* out) {
+  if (out == nullptr) return VLD_ERROR_INVALID;
+  Empty(out);
+  if (width == 0 || height == 0) return VLD_ERROR_ZERO_SIZE;
+  if (width > 0xFFFF || height > 0xFFFF || PictureBufferBytes(width, height) > kMaxIndexBufferBytes)
+    return VLD_ERROR_TOO_LARGE;
+  if (indices == nullptr || (entries > 0 && palette_rgba == nullptr)) return VLD_ERROR_INVALID;
+  try {
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.indexed = 1;
+    const size_t pixels = size_t{width} * height;
+    image.indices.assign(indices, indices + pixels);
+    image.palette_rgba.assign(palette_rgba, palette_rgba + 4 * (entries < 256 ? entries : 256));
+    uint16_t palette[4];
+    if (!KeepPaletteIndices(image, known_words, palette)) return VLD_ERROR_INVALID;
+    uint8_t* kept = static_cast<uint8_t*>(std::malloc(pixels));
+    if (kept == nullptr) return VLD_ERROR_OUT_OF_MEMORY;
+    std::memcpy(kept, indices, pixels);
+    out->width = width;
+    out->height = height;
+    for (int k = 0; k < 4; ++k) out->palette[k] = palette[k];
+    out->indices = kept;
+    return VLD_OK;
+  } catch (const std::bad_alloc&) {
+    return VLD_ERROR_OUT_OF_MEMORY;
+  }
+}
+
 void vld_rgb(uint16_t word, uint8_t rgb[3]) {
   const Rgb colour = GrbiToRgb(word);
   rgb[0] = colour.r;

@@ -143,6 +143,18 @@ VLD_API void vld_reduce_options_init(vld_reduce_options *options);
 VLD_API int vld_reduce(const uint8_t *rgba, uint32_t width, uint32_t height,
                        const vld_reduce_options *options, vld_picture *out);
 
+/* What `vldtool encode` makes of a palette image whose pixels use only
+   entries 0-3: the same indices, each entry's nearest word, and 0x0000 for
+   a see-through entry 0 (alpha below 128). `palette_rgba` holds `entries`
+   RGBA entries; `known_words`, when not NULL, are four words the image was
+   made from (vldtool decode writes them into its PNGs), each taken as it is
+   where it still shows its entry's colour, so the intensity bit survives.
+   Returns VLD_ERROR_INVALID, leaving *out empty, for an image that cannot
+   keep its indices: one above 3, or another entry in use see-through. */
+VLD_API int vld_keep_palette(const uint8_t *indices, uint32_t width, uint32_t height,
+                             const uint8_t *palette_rgba, size_t entries,
+                             const uint16_t *known_words, vld_picture *out);
+
 /* The 8-bit red, green and blue a palette word shows as. */
 VLD_API void vld_rgb(uint16_t word, uint8_t rgb[3]);
 /* The palette word nearest an 8-bit colour (intensity bit 0). */

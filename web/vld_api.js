@@ -161,6 +161,37 @@ Module['reduce'] = function (rgba, width, height, options) {
   }
 };
 
+// What vldtool encode keeps of a palette image whose pixels use entries 0-3
+// only (entries: [[r, g, b, a], ...]; knownWords: the four words its PNG
+// text gives, or undefined); null where it reduces the image instead.
+Module['keepPalette'] = function (indices, width, height, entries, knownWords) {
+  indices = vldBytes(indices, 'indices');
+  vldSize(width, 'width');
+  vldSize(height, 'height');
+  if (indices.length !== width * height) throw new RangeError('indices must hold width * height bytes');
+  var flat = new Uint8Array(4 * entries.length);
+  entries.forEach(function (e, k) { flat.set(e, 4 * k); });
+  var input = 0, colours = 0, words = 0, picture = 0;
+  try {
+    input = vldCopyIn(indices);
+    colours = vldCopyIn(flat);
+    if (knownWords) {
+      words = vldAlloc(8);
+      HEAPU16.set(vldPalette(knownWords), words >> 1);
+    }
+    picture = _web_picture_new();
+    if (!picture) throw new Error('out of memory');
+    var code = _vld_keep_palette(input, width, height, colours, entries.length, words, picture);
+    if (code !== 0) return null;
+    return vldReadPicture(picture);
+  } finally {
+    _web_picture_delete(picture);
+    _free(words);
+    _free(colours);
+    _free(input);
+  }
+};
+
 // [red, green, blue] a palette word shows as, 8 bits each.
 Module['rgb'] = function (word) {
   var packed = _web_rgb(vldWord(word, 'word'));

@@ -71,25 +71,6 @@ function paletteIndices(bytes) {
   });
 }
 
-// The picture vldtool encode keeps from a palette image whose pixels use
-// entries 0-3 only, each entry's word, or the word the PNG's text gives for
-// it where that still shows the entry's colour; null where it reduces.
-function keptPicture(vld, png, knownWords) {
-  var used = [false, false, false, false];
-  for (var i = 0; i < png.indices.length; ++i) {
-    if (png.indices[i] > 3) return null;
-    used[png.indices[i]] = true;
-  }
-  var words = [0, 0, 0, 0];
-  for (var k = 0; k < 4 && k < png.entries.length; ++k) {
-    var e = png.entries[k], word = vld.word(e[0], e[1], e[2]);
-    if (e[3] < 128 && k !== 0 && used[k]) return null;
-    words[k] = e[3] < 128 ? 0 : word;
-    if (knownWords && (knownWords[k] & 0xfffe) === word) words[k] = knownWords[k];
-  }
-  return { width: png.width, height: png.height, palette: words, indices: png.indices };
-}
-
 function handleMessage(message, reply) {
   modulePromise.then(function (vld) {
     var id = message.id;
@@ -108,7 +89,7 @@ function handleMessage(message, reply) {
           return message.png && typeof DecompressionStream !== 'undefined' ? paletteIndices(message.png) : null;
         }).catch(function () { return null; }).then(function (png) {
           source = { rgba: rgba, width: message.width, height: message.height,
-                     kept: png && keptPicture(vld, png, message.knownWords) };
+                     kept: png && vld.keepPalette(png.indices, png.width, png.height, png.entries, message.knownWords) };
           reply({ id: id, ok: true });
         }).catch(function (error) { reply({ id: id, error: String(error) }); });
       } else if (message.op === 'convert') {

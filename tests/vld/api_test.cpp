@@ -158,3 +158,45 @@ TEST(Api, ThreadsDecodeAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// The palette image vldtool encode keeps: the cases that must fall back to
+// the colour reduction, and the PNG text's words kept where they still fit.
+TEST(Api, KeepPaletteKeepsWhatVldtoolKeeps) {
+  const uint8_t indices[4] = {0, 1, 2, 1};
+  const uint8_t opaque[12] = {0, 0, 0, 255, 255, 0, 0, 255, 0, 0, 255, 255};
+  const uint8_t clear0[12] = {0, 0, 0, 0, 255, 0, 0, 255, 0, 0, 255, 255};
+  const uint8_t clear1[12] = {0, 0, 0, 255, 255, 0, 0, 0, 0, 0, 255, 255};
+  const uint8_t high[4] = {0, 1, 4, 1};
+  // Black and red with the intensity bit; word 2 no longer shows its entry.
+  const uint16_t known[4] = {0x0001, 0x07C1, 0x0001, 0};
+  const struct {
+    const char* name;
+    const uint8_t *indices, *entries;
+    const uint16_t* known;
+    int code;
+    uint16_t words[4];
+  } cases[] = {
+      {"opaque", indices, opaque, nullptr, VLD_OK, {0x0000, 0x07C0, 0x003E, 0}},
+      {"see-through 0", indices, clear0, nullptr, VLD_OK, {0x0000, 0x07C0, 0x003E, 0}},
+      {"see-through 1 in use", indices, clear1, nullptr, VLD_ERROR_INVALID, {}},
+      {"index 4", high, opaque, nullptr, VLD_ERROR_INVALID, {}},
+      {"known words", indices, opaque, known, VLD_OK, {0x0001, 0x07C1, 0x003E, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    vld_picture p;
+    ASSERT_EQ(vld_keep_palette(c.indices, 2, 2, c.entries, 3, c.known, &p), c.code);
+    if (c.code != VLD_OK) {
+      EXPECT_TRUE(IsEmpty(p));
+      continue;
+    }
+    EXPECT_EQ(std::vector<uint16_t>(p.palette, p.palette + 4),
+              std::vector<uint16_t>(c.words, c.words + 4));
+    EXPECT_EQ(std::memcmp(p.indices, c.indices, 4), 0);
+    vld_picture_free(&p);
+  }
+}
+
+}  // namespace
