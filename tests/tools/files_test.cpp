@@ -20,19 +20,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/tools/example_picture.h"
 #include "tests/tools/run_tool.h"
 
 namespace {
 
-// An 8x2 picture: comment "abc", anchor 100,50, a literal row and a repeat.
-const std::string kExample("\x48\x4B\x30\x33\x61\x62\x63\x1A\x02\x00\x64\x00\x32\x00\x08\x00\x02"
-                           "\x00\x00\xF8\x00\x07\xC0\x00\x3E\x00\xF0\xCC\xC0",
-                           29);
-const std::string kPngSignature("\x89PNG\r\n\x1a\n", 8);
-
-std::string PictureWithComment(const std::string& comment) {
-  return "HK03" + comment + kExample.substr(7);
-}
 
 std::string BigEndian(uint32_t value) {
   return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
