@@ -109,6 +109,8 @@ typedef struct vld_picture {
 #define VLD_ERROR_INVALID 9         /* an argument no picture can hold: a null pointer, a size
                                        out of range, an index above 3, a comment with 0x1A */
 
+#define VLD_ERROR_STOPPED 10         /* a row callback asked vld_decode_rows to stop */
+
 /* The largest file vld_decode reads, and the largest decoding buffer. */
 #define VLD_MAX_FILE_BYTES ((uint64_t)256 << 20)
 #define VLD_MAX_BUFFER_BYTES ((uint64_t)256 << 20)
@@ -116,8 +118,50 @@ typedef struct vld_picture {
 /* Decodes a whole picture file held in memory. */
 VLD_API int vld_decode(const void *data, size_t size, vld_picture *out);
 
+/* Reads the header alone: width, height, anchor, palette and comment_size,
+   with indices and comment left NULL (the comment's bytes are those at
+   data + 4). Needs only the bytes up to the header's end, so a file cut
+   inside its rows still gives VLD_OK, and allocates nothing: asking about
+   the largest picture costs no more than asking about the smallest. It
+   refuses whatever vld_decode refuses before the rows, with the same code. */
+VLD_API int vld_info(const void *data, size_t size, vld_picture *out);
+
+/* What a decode found beyond its result, filled in the same call: the
+   reason in words, where a damaged file ends, and how its rows are coded.
+   Set `size` to sizeof(vld_details) first; a caller built against an older,
+   shorter struct gets only the fields it knows. */
+typedef struct vld_details {
+  size_t size;             /* sizeof(vld_details), set by the caller */
+  int code;                /* the call's result */
+  char reason[96];         /* as vld_decode_reason: "ends inside row 94", "ok" */
+  int64_t comment_size;    /* the comment's length wherever its 0x1A was found,
+                              even in a file refused after it; -1 if never found */
+  int format_byte;         /* -1 where the file ends before it */
+  uint32_t rows_decoded;   /* whole rows decoded; for VLD_ERROR_SHORT_ROW the row
+                              the file ends in, counted from 0 */
+  uint32_t literal_rows, repeat_rows, block_rows; /* of the rows decoded */
+  uint64_t end_offset;     /* just past the last row's bytes; 0 unless VLD_OK */
+} vld_details;
+
+/* vld_decode, and the details of the same call in `details` (may be NULL). */
+VLD_API int vld_decode_ex(const void *data, size_t size, vld_picture *out, vld_details *details);
+
+/* Row by row. A row refers back at most four rows, so a picture can be
+   decoded holding only a few rows of its width, never the whole of it:
+   vld_decode_rows calls `row` once a row, top first, with the row's `width`
+   indices (0..3) in memory of the library's that lasts only for the call.
+   The callback returns 0 to go on, anything else to stop, and the call then
+   returns VLD_ERROR_STOPPED. `header`, when not NULL, gets what vld_info
+   gives before the first row; `details` may be NULL. Memory taken: a small
+   multiple of the picture's width, whatever its height. */
+typedef int (*vld_row_callback)(void *user, uint32_t y, const uint8_t *indices);
+VLD_API int vld_decode_rows(const void *data, size_t size, vld_picture *header,
+                            vld_row_callback row, void *user, vld_details *details);
+
 /* The bytes of a picture file for `picture` (its anchor must fit 16 bits).
-   On VLD_OK, *data holds *size bytes to release with vld_free. */
+   On VLD_OK, *data holds *size bytes to release with vld_free. Whatever
+   vld_decode would refuse to read back (a file of VLD_MAX_FILE_BYTES or
+   more, say, from a huge comment) is refused with VLD_ERROR_TOO_LARGE. */
 VLD_API int vld_encode(const vld_picture *picture, void **data, size_t *size);
 
 /* How vld_reduce treats an image. Set one up with vld_reduce_options_init,
@@ -150,7 +194,8 @@ VLD_API int vld_reduce(const uint8_t *rgba, uint32_t width, uint32_t height,
    made from (vldtool decode writes them into its PNGs), each taken as it is
    where it still shows its entry's colour, so the intensity bit survives.
    Returns VLD_ERROR_INVALID, leaving *out empty, for an image that cannot
-   keep its indices: one above 3, or another entry in use see-through. */
+   keep its indices: one above 3, one with no entry among the `entries`
+   given, or another entry in use see-through. */
 VLD_API int vld_keep_palette(const uint8_t *indices, uint32_t width, uint32_t height,
                              const uint8_t *palette_rgba, size_t entries,
                              const uint16_t *known_words, vld_picture *out);
@@ -172,7 +217,8 @@ VLD_API void vld_free(void *data);
 VLD_API const char *vld_error_text(int code);
 /* The reason vld_decode refuses these bytes, with the row or the format
    byte where it has one ("ends inside row 12"), written into `buffer`
-   (zero-terminated, cut to buffer_size). Returns buffer, "ok" for a good file. */
+   (zero-terminated, cut to buffer_size). Returns buffer, "ok" for a good file.
+   It decodes again; vld_decode_ex gives the same text from the first decode. */
 VLD_API const char *vld_decode_reason(const void *data, size_t size, char *buffer,
                                       size_t buffer_size);
 
