@@ -35,7 +35,7 @@ if(WIN32)
   include(CPack)
 else()
   include(GNUInstallDirs)
-  install(TARGETS vldtool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS vldtool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT vldtool)
 
   # The manual page is made from the built program's own help, so it says
   # what the program says.
@@ -49,6 +49,6 @@ else()
       DEPENDS vldtool ${PROJECT_SOURCE_DIR}/cmake/manpage.cmake
       COMMENT "Writing the manual page vldtool.1")
   add_custom_target(vldtool_manpage ALL DEPENDS ${manpage})
-  install(FILES ${manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT vldtool)
   include(${PROJECT_SOURCE_DIR}/cmake/package-deb.cmake)
 endif()

@@ -40,7 +40,8 @@ work = tempfile.mkdtemp(prefix="vld-install-")
 must(["cmake", "--install", build, "--prefix", os.path.join(work, "installed")])
 prefix = os.path.join(work, "moved")
 os.rename(os.path.join(work, "installed"), prefix)
-libdir = os.path.join(prefix, "lib")
+# lib/ or, on Debian, lib/x86_64-linux-gnu/.
+libdir = next(top for top, _, names in os.walk(prefix) if "libvld.so.1" in names)
 env = dict(os.environ, PKG_CONFIG_PATH=os.path.join(libdir, "pkgconfig"),
            LD_LIBRARY_PATH=libdir)
 
