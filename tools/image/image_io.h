@@ -18,6 +18,16 @@ constexpr char kPngCommentKeyword[] = "Comment";
 constexpr char kPngAnchorKeyword[] = "Anchor";
 constexpr char kPngPaletteKeyword[] = "Palette";
 
+// Bounds that every system's readers apply alike, whatever decodes the file.
+// A hostile progressive JPEG can hold a huge number of tiny scans, each of
+// which makes a decoder walk the whole image again.
+constexpr int kMaxJpegScans = 500;
+// Compressed bytes a PNG may hold after its last row: enough for the end of
+// the compressed data and the chunks that close a PNG, while what they can
+// inflate to (at most some 66 MB) stays small; a decoder would otherwise
+// inflate gigabytes that a hostile file stores there.
+constexpr uint64_t kMaxPngBytesAfterRows = 64 * 1024;
+
 // Decodes an image held in memory. Returns 0 with a one-line reason when the
 // bytes cannot be read, or when CheckImageSize refuses the size the image
 // declares: every reader asks it right after the header, before any pixel

@@ -12,10 +12,6 @@
 
 namespace {
 
-// A hostile progressive file can hold a huge number of tiny scans, each of
-// which makes the decoder walk the whole image again.
-constexpr int kMaxScans = 500;
-
 struct ErrorSink {
   jpeg_error_mgr manager;
   jmp_buf jump;
@@ -40,9 +36,10 @@ void OnJpegMessage(j_common_ptr info, int level) {
 
 void OnProgress(j_common_ptr info) {
   j_decompress_ptr decompress = reinterpret_cast<j_decompress_ptr>(info);
-  if (decompress->input_scan_number > kMaxScans) {
+  if (decompress->input_scan_number > kMaxJpegScans) {
     ErrorSink* sink = reinterpret_cast<ErrorSink*>(info->err);
-    std::snprintf(sink->message, sizeof sink->message, "the JPEG holds over %d scans", kMaxScans);
+    std::snprintf(sink->message, sizeof sink->message, "the JPEG holds over %d scans",
+                  kMaxJpegScans);
     std::longjmp(sink->jump, 1);
   }
 }

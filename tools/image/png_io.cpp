@@ -25,11 +25,6 @@ struct ReadCursor {
   bool rows_complete = false;  // the read stopped there, with every row kept
 };
 
-// Bytes read after the last row before the rest is ignored: enough for the
-// end of the compressed data and the chunks that close a PNG, while what it
-// can inflate to stays small.
-constexpr size_t kReadAfterRows = 64 * 1024;
-
 bool AllRowsRead(const ReadCursor* cursor) {
   if (!cursor->rows_begun) return false;
   return cursor->interlaced ? png_get_current_pass_number(cursor->png) >= 7
@@ -52,7 +47,7 @@ void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
   ReadCursor* cursor = static_cast<ReadCursor*>(png_get_io_ptr(png));
   if (AllRowsRead(cursor)) {
     cursor->read_after_rows += length;
-    if (cursor->read_after_rows > kReadAfterRows) {
+    if (cursor->read_after_rows > kMaxPngBytesAfterRows) {
       cursor->rows_complete = true;
       png_longjmp(png, 1);
     }
