@@ -99,7 +99,9 @@ def old_package(config):
         steps = [
             ["sh", "-c", 'git -C "$0" archive %s | tar -x -C "$1"' % commit, config["source"],
              source],
-            ["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"],
+            # Only what the package holds is built: CPack then builds nothing more.
+            ["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+             "-DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON"],
             ["cmake", "--build", build, "-j2", "--target", "vld", "vld_shared", "vldtool",
              "vldtool_manpage", "pixbufloader_vld", "qvld"],
             ["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-B",
