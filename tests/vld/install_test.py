@@ -1,11 +1,10 @@
 """The library as an outside programmer meets it: installed with cmake
---install into a private prefix, the README's example built with pkg-config,
-and a C-only CMake project built with find_package. Both decode the pictures
+--install into a private prefix, the README's example (docs/examples/size.c)
+built with pkg-config, and a C-only CMake project built with find_package. Both decode the pictures
 exactly as vldtool decode does, refuse cut files, and reduce plus encode an
 RGBA image to the very bytes vldtool encode writes for it."""
 import os
 import random
-import re
 import subprocess
 import sys
 import tempfile
@@ -52,15 +51,19 @@ check(names and all(n.startswith("vld_") for n in names),
       "libvld.so.1 exports only vld_* names: %s" % [n for n in names if not n.startswith("vld_")])
 
 # The README's example, as its reader would build it.
-readme = open(os.path.join(source, "README.md"), encoding="utf-8").read()
-example = re.search(r"## The vld library.*?```c\n(.*?)```", readme, re.S).group(1)
-with open(os.path.join(work, "size.c"), "w") as f:
-    f.write(example)
 flags = must(["pkg-config", "--cflags", "--libs", "vld"], env=env).stdout.split()
-must(["cc", "-std=c99", "-pedantic", "-Wall", "-Werror", "size.c", *flags, "-o", "size"],
-     cwd=work, env=env)
+must(["cc", "-std=c99", "-pedantic", "-Wall", "-Werror",
+      os.path.join(source, "docs", "examples", "size.c"), *flags, "-o", "size"], cwd=work, env=env)
 r = run([os.path.join(work, "size"), os.path.join(samples, "sakura.vld")], env=env)
 check(r.returncode == 0 and r.stdout == "220x150\n", "README example prints sakura's size")
+# A noisy picture whose file passes 1 MiB is read whole, not cut.
+noise = Image.merge("RGB", [Image.effect_noise((3000, 1800), 90 + 20 * i) for i in range(3)])
+noise.save(os.path.join(work, "noise.png"))
+big = os.path.join(work, "noise.vld")
+must([vldtool, "encode", os.path.join(work, "noise.png"), "-o", big])
+r = run([os.path.join(work, "size"), big], env=env)
+check(os.path.getsize(big) > 1 << 20 and r.returncode == 0 and r.stdout == "3000x1800\n",
+      "README example prints the size of a %d-byte picture" % os.path.getsize(big))
 
 # The outside project, C only, through the CMake package.
 client_build = os.path.join(work, "client")
