@@ -3,16 +3,14 @@
 
     readme_examples.py SOURCE_DIR NATIVE_BUILD WINDOWS_BUILD
 
-An example is a line of a ```sh block; a line with placeholders (FILE,
-OUT.png, [--json], ...) is a synopsis and is left out, and so are the lines
-ELSEWHERE names, which run in CI and other tests. A line that sets a variable
-holds for the lines after it. In a block with "$ " prompts, the lines after a
-command are its output: each shown line that names no path must appear in the
-real output.
+An example is a line of a ```sh block, but those ELSEWHERE runs; a
+line with placeholders (FILE, OUT.png, [--json], ...) is a synopsis and is
+left out. In a block with "$ " prompts, the lines after a command are its
+output: each shown line that names no path must appear in the real output.
 
-The examples run in order, with no X display, in a scratch tree holding a copy
-of docs/, samples/ and scripts/ and the two builds linked in as build/native
-and build/windows, and as HOME, so the files they write land there. Each must exit with status
+The examples run in order, with no X display, in a scratch tree and HOME holding a copy
+of docs/, samples/ and scripts/ and the two builds linked in as build/native and
+build/windows, so the files they write land there. Each must exit with status
 0 and produce something: the files it names after -o, --output=, -d or >,
 else some standard output.
 """
@@ -26,9 +24,8 @@ import subprocess
 import sys
 import tempfile
 
-# .ci/run runs scripts/setup (which builds the presets and packages) and
-# scripts/test; plugins_deb installs the packages with apt, and web_page.open
-# serves the site with Python's http.server.
+# .ci/run runs scripts/setup (builds, packages) and scripts/test; plugins_deb
+# installs the packages with apt; web_page.open serves the site with Python.
 ELSEWHERE = re.compile(r"^(scripts/(setup|test)|cmake --build --preset|sudo apt|python3 -m http)")
 PLACEHOLDER = re.compile(r"\[|\.\.\.|(^|[\s=,])[A-Z][A-Z0-9]*([.,]\S*)?(\s|$)")
 
@@ -48,7 +45,7 @@ def examples(readme):
             command = line[2:] if prompted else line
             code = command.split(" #", 1)[0].strip()
             current = None
-            if re.match(r"\w+=\S+$", code):
+            if re.match(r"\w+=\S+$", code):  # a variable the lines after it use
                 carried += code + "; "
             elif code and not PLACEHOLDER.search(code) and not ELSEWHERE.search(code):
                 current = (carried + command, [])

@@ -3,15 +3,13 @@
 
     deb.py CONFIG
 
-Makes the packages (which lintian reviews) when missing or older than what
-they hold, installs them with apt, fresh and over velinde 1.0.0 (the one
-package they replace, built from its commit), and checks that Debian's
-triggers registered them, the library in the multiarch folder: the consumers
+Makes the packages (lintian reviews them) when missing or older than what they
+hold, installs them with apt, fresh and over the velinde 1.0.0 they replace: the consumers
 open the pictures with no private registration (consumers.py --installed),
 `man` finds the manual page, and a C program builds with `pkg-config vld`
-and runs. After `dpkg --purge`, the packages' folders, the caches the triggers
-rewrite and dpkg's records must be exactly as before. Exits 77 (skipped) before
-installing unless root, and when one is installed already, as this test would take it away.
+and runs. After `dpkg --purge`, their folders, the caches the triggers rewrite
+and dpkg's records must be as before. Exits 77 (skipped) unless root, and when
+a velinde package is installed already, as this test would take it away.
 """
 
 import hashlib
@@ -99,8 +97,8 @@ def main():
     if os.geteuid() != 0:
         print("skipped: installing a package needs root")
         return 77
-    if installed("velinde", "libvld1", "vldtool"):
-        print("skipped: installed already: %s" % installed("velinde", "libvld1", "vldtool"))
+    if installed("velinde", "libvld1"):
+        print("skipped: installed already: %s" % installed("velinde", "libvld1"))
         return 77
     debs = open(config["debs"]).read().split()
     inputs = [config[key] for key in ("loader", "qt_plugin", "library", "vldtool", "mime_xml",
@@ -121,7 +119,7 @@ def main():
 
 
 def install_and_remove(config, debs, old, problems):
-    names = [run(["dpkg-deb", "-f", deb, "Package"]).stdout.strip() for deb in debs]
+    names, version = zip(*(os.path.basename(deb).split("_")[:2] for deb in debs))
     files = set().union(*map(contents, debs))
     gone = contents(old) - files if old else set()
     folders = sorted({os.path.dirname(path) for path in files | gone})
@@ -140,14 +138,13 @@ def install_and_remove(config, debs, old, problems):
             missing = [path for path in files | {"/usr/lib/x86_64-linux-gnu/libvld.so.1"}
                        if not os.path.lexists(path)]
             missing += [path for path in gone if os.path.lexists(path)]  # velinde 1.0.0's own
-            version = run(["dpkg-deb", "-f", debs[0], "Version"]).stdout.strip()
-            if missing or installed(*names, "velinde") != dict.fromkeys(names, version):
+            if missing or installed(*names, "velinde") != dict(zip(names, version)):
                 problems.append("over %s: %s, %s" % (old, missing, installed(*names, "velinde")))
             use(config, problems)
     finally:
         removed = dpkg("--purge", *names, "velinde")
-    if removed.returncode != 0 or installed(*names, "velinde"):
-        problems.append("dpkg --purge: %s, leaves %r" % (removed.stderr.strip(), installed()))
+    if removed.returncode != 0:
+        problems.append("dpkg --purge: " + removed.stderr.strip())
     after = snapshot(folders, caches)
     changed = sorted(key for key in set(before) | set(after) if before.get(key) != after.get(key))
     if changed:
