@@ -66,7 +66,7 @@ struct EncodeOptions {
   std::string comment;         // in code page 932
   bool anchor_given = false;
   uint16_t anchor[2] = {0, 0};
-  ColourOptions colours;
+  vld_reduce_options colours = {sizeof(vld_reduce_options), VLD_DITHER_NONE, 0, {0, 0, 0, 0}};
 };
 
 // "U+00A5" for the UTF-8 character `character`.
