@@ -481,6 +481,28 @@ void ReduceRgba(const RgbaRows& rows, uint32_t width, uint32_t height,
   }
   const int choices = given ? 4 - first : std::max(chosen, 1);
 
+  // The entry nearest every pixel of a key's box, where one entry is: the
+  // boxes' corners settle it, as the set of colours nearest an entry is
+  // convex. Other keys (kMixed) are settled pixel by pixel.
+  constexpr uint8_t kMixed = 0xFF;
+  int low[32], high[32];
+  for (int v = 0, level = 0; v < 256; ++v) {
+    if (v == 0 || Narrow(v) != level) low[level = Narrow(v)] = v;
+    high[level] = v;
+  }
+  std::vector<uint8_t> nearest(kKeys);
+  for (uint32_t key = 0; key < kKeys; ++key) {
+    const int level[3] = {int(key >> 5) & 31, int(key >> 10), int(key) & 31};
+    int found = -1;
+    for (int corner = 0; corner < 8 && found != kMixed; ++corner) {
+      int rgb[3];
+      for (int c = 0; c < 3; ++c) rgb[c] = (corner >> c & 1 ? high : low)[level[c]];
+      const int k = Nearest8(rgb, colours, first, choices);
+      found = found < 0 || found == k ? k : kMixed;
+    }
+    nearest[key] = static_cast<uint8_t>(found);
+  }
+
   // Ordered dither spreads each pixel by up to half the gap between the
   // closest two distinct entries, so flat areas of an entry's own colour
   // stay flat.
@@ -525,7 +547,8 @@ void ReduceRgba(const RgbaRows& rows, uint32_t width, uint32_t height,
           error_next[3 * (size_t{x} + 2) + c] += err;
         }
       } else {
-        index = Nearest8(wanted, colours, first, choices);
+        index = nearest[KeyOf(p)];
+        if (index == kMixed) index = Nearest8(wanted, colours, first, choices);
       }
       out[x] = static_cast<uint8_t>(index);
       ++used[index];
