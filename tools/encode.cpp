@@ -84,7 +84,7 @@ std::string CodePointName(const std::string& character) {
 // after `subject`) when it cannot be stored.
 int StoreComment(const std::string& comment_utf8, std::string* comment, const char* name,
                  const char* subject) {
-  std::string bad;
+  std::vector<std::string> bad;
   std::string reason;
   const size_t limit = kCommentSize - 1;
   // Converted only as far as the limit: a comment of millions of characters
@@ -98,9 +98,13 @@ int StoreComment(const std::string& comment_utf8, std::string* comment, const ch
     reason = "is over " + std::to_string(limit) +
              " bytes in code page 932; the viewer keeps at most " + std::to_string(limit);
   } else if (converted == 0) {
-    reason = bad.empty() ? "is not UTF-8 text"
-                         : "the character \"" + bad + "\" (" + CodePointName(bad) +
-                               ") cannot be stored exactly in code page 932";
+    reason = bad.empty() ? "is not UTF-8 text" : "has characters code page 932 cannot hold:";
+    for (size_t k = 0; k < bad.size(); ++k) {
+      reason += (k > 0 ? ", \"" : " \"") + bad[k] + "\" (" + CodePointName(bad[k]);
+      if (const char* substitute = Cp932Substitute(bad[k]))
+        reason += std::string("; use \"") + substitute + "\" " + CodePointName(substitute);
+      reason += ")";
+    }
   } else if (comment->find('\x1A') != std::string::npos) {
     reason = "holds the byte 0x1A, which ends a comment in the file";
   } else if (comment->size() > limit) {
