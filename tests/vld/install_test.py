@@ -87,6 +87,10 @@ names = [s for s in symbols[2::3] if s != "VLD_1"]
 check(names and all(n.startswith("vld_") for n in names),
       "libvld.so.1 exports only vld_* names: %s" % [n for n in names if not n.startswith("vld_")])
 
+# Nothing in the library waits for static initialisation (see client early).
+archive = must(["objdump", "-h", os.path.join(libdir, "libvld.a")]).stdout
+check(".init_array" not in archive, "libvld.a has no static constructors")
+
 # The README's example, as its reader would build it.
 readme = open(os.path.join(source, "README.md"), encoding="utf-8").read()
 example = re.search(r"## The vld library.*?```c\n(.*?)```", readme, re.S).group(1)
@@ -109,9 +113,10 @@ for how, option in [("find_package", "-DCMAKE_PREFIX_PATH=" + prefix),
     must(["cmake", "--build", client_build, "-j2"])
     # The FetchContent build's own library, not the installed one.
     clients.append((how, os.path.join(client_build, "client"),
+                    os.path.join(client_build, "client_static"),
                     env if how == "find_package" else os.environ))
 
-for (how, client, client_env), name in itertools.product(clients, sorted(os.listdir(samples))):
+for (how, client, client_static, client_env), name in itertools.product(clients, sorted(os.listdir(samples))):
     if not name.endswith((".vld", ".tft")):
         continue
     path = os.path.join(samples, name)
@@ -126,6 +131,9 @@ for (how, client, client_env), name in itertools.product(clients, sorted(os.list
             expected.tobytes() and "anchor %s palette 0x%s" % (anchor, ",0x".join(words))
             in r.stdout)
     check(same, "client (%s) decodes %s as vldtool decode does" % (how, name))
+    r = run([client_static, "early", path], env=dict(client_env, VLD_CLIENT_EARLY=path))
+    check(r.stdout == "same\n", "a static client (%s) decodes %s before main as in main" %
+          (how, name))
     # Every cut of the file is refused, with the decoder's reason.
     data = open(path, "rb").read()
     cut = os.path.join(work, "cut.vld")
@@ -139,7 +147,7 @@ for (how, client, client_env), name in itertools.product(clients, sorted(os.list
 # Noisy gradients with a see-through corner: enough colours that both
 # programs must really choose, and dither.
 rng = random.Random(7)
-for (how, client, client_env), (width, height, dither) in itertools.product(
+for (how, client, _, client_env), (width, height, dither) in itertools.product(
         clients, [(97, 61, "none"), (64, 40, "floyd-steinberg"), (33, 70, "ordered")]):
     image = Image.new("RGBA", (width, height))
     image.putdata([(min(255, x * 4 + rng.randrange(30)), min(255, y * 3 + rng.randrange(30)),
