@@ -25,8 +25,10 @@ import sys
 import tempfile
 
 # .ci/run runs scripts/setup (builds, packages) and scripts/test; plugins_deb
-# installs the packages with apt; web_page.open serves the site with Python.
-ELSEWHERE = re.compile(r"^(scripts/(setup|test)|cmake --build --preset|sudo apt|python3 -m http)")
+# installs the packages with apt; web_page.open serves the site with Python;
+# vld_install_alone builds and installs the library alone.
+ELSEWHERE = re.compile(r"^(scripts/(setup|test)|cmake (--build --preset|-S \. |--build build/lib)|"
+                       r"sudo apt|python3 -m http)")
 PLACEHOLDER = re.compile(r"\[|\.\.\.|(^|[\s=,])[A-Z][A-Z0-9]*([.,]\S*)?(\s|$)")
 
 
