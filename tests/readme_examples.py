@@ -24,9 +24,8 @@ import subprocess
 import sys
 import tempfile
 
-# .ci/run runs scripts/setup (builds, packages) and scripts/test; plugins_deb
-# installs the packages with apt; web_page.open serves the site with Python;
-# vld_install_alone builds and installs the library alone.
+# Run by .ci/run (scripts/setup, scripts/test), plugins_deb (apt), web_page.open
+# (the site served) and vld_install_alone (the library built alone).
 ELSEWHERE = re.compile(r"^(scripts/(setup|test)|cmake (--build --preset|-S \. |--build build/lib)|"
                        r"sudo apt|python3 -m http)")
 PLACEHOLDER = re.compile(r"\[|\.\.\.|(^|[\s=,])[A-Z][A-Z0-9]*([.,]\S*)?(\s|$)")
@@ -45,7 +44,7 @@ def examples(readme):
                     current[1].append(line)
                 continue
             command = line[2:] if prompted else line
-            code = command.split(" #", 1)[0].strip()
+            code = command.split(" #", 1)[0]
             current = None
             if re.match(r"\w+=\S+$", code):  # a variable the lines after it use
                 carried += code + "; "
