@@ -3,6 +3,7 @@
 // and the C++ core's buffer must keep the shape the display code relies on.
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "vld.h"
 #include "vld/decode.h"
@@ -24,6 +25,16 @@ void CheckBuffer(const PictureHeader& header, const PictureRows& rows, size_t si
   }
 }
 
+// Row by row, the rows are those of the whole decode, as far as it got.
+int CheckRow(void* user, uint32_t y, const uint8_t* indices) {
+  auto* seen = static_cast<std::pair<const vld_picture*, uint32_t>*>(user);
+  const vld_picture& whole = *seen->first;
+  if (y != seen->second++ || (whole.indices != nullptr &&
+                              std::memcmp(indices, whole.indices + y * whole.width, whole.width)))
+    __builtin_trap();
+  return 0;
+}
+
 bool Same(const vld_picture& a, const vld_picture& b) {
   return a.width == b.width && a.height == b.height && a.anchor_x == b.anchor_x &&
          a.anchor_y == b.anchor_y && std::memcmp(a.palette, b.palette, sizeof a.palette) == 0 &&
@@ -36,7 +47,7 @@ bool Same(const vld_picture& a, const vld_picture& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PictureHeader header;
-  if (ParsePictureHeader(data, size, &header) == kPictureOk &&
+  if (ParsePictureHeader(data, size, &header) == VLD_OK &&
       (uint64_t{header.height} + 4) * header.stride > (uint64_t{1} << 20)) {
     // Mutated headers easily ask for hundreds of MiB of mostly repeated rows,
     // which would cut the run rate a hundredfold; the size limit itself is
@@ -47,6 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int result = vld_decode(data, size, &picture);
   DecodedPicture core;
   if (DecodePictureFile(data, size, &core) != result) __builtin_trap();
+  vld_picture info, bare = picture;  // the header alone: good wherever only rows are missing
+  bare.indices = bare.comment = nullptr;
+  if (vld_info(data, size, &info) != (result == VLD_ERROR_SHORT_ROW ? VLD_OK : result) ||
+      (result == VLD_OK && std::memcmp(&info, &bare, sizeof info) != 0))
+    __builtin_trap();
+  std::pair<const vld_picture*, uint32_t> seen(&picture, 0);
+  if (vld_decode_rows(data, size, nullptr, CheckRow, &seen, nullptr) != result ||
+      seen.second != (result == VLD_OK ? picture.height : core.rows.bad_row))
+    __builtin_trap();
   if (result != VLD_OK) {
     if (picture.indices != nullptr || picture.comment != nullptr || picture.width != 0)
       __builtin_trap();

@@ -5,9 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "tests/vld/picture_test_util.h"
 #include "vld.h"
@@ -23,32 +30,41 @@ TEST(Api, DecodeRefusalsLeaveThePictureEmpty) {
   const Bytes good = MakeFile(9, 2, {0x00, 1, 2, 3, 4, 0xC0}, "abc");
   Bytes format = good;
   format[8] = 3;
+  auto cut = [&](size_t end) { return Bytes(good.begin(), good.begin() + end); };
+  // Every entry point gives the same code, and the details how far it got.
   const struct {
     const char* name;
     Bytes file;
     int code;
     const char* reason;
+    int64_t comment;
+    int format;
+    uint32_t rows;
   } cases[] = {
-      {"empty", {}, VLD_ERROR_BAD_MAGIC, "bad magic"},
-      {"magic", {'H', 'K', '0', '4', 0x1A}, VLD_ERROR_BAD_MAGIC, "bad magic"},
-      {"no_end", Bytes(good.begin(), good.begin() + 6), VLD_ERROR_NO_TERMINATOR, "comment"},
-      {"format", format, VLD_ERROR_BAD_FORMAT, "format byte 3"},
-      {"header", Bytes(good.begin(), good.begin() + 20), VLD_ERROR_SHORT_HEADER, "header"},
-      {"zero", MakeFile(0, 2, {}), VLD_ERROR_ZERO_SIZE, "zero size"},
-      {"large", MakeFile(65535, 65535, {}), VLD_ERROR_TOO_LARGE, "too large"},
-      {"row", Bytes(good.begin(), good.end() - 1), VLD_ERROR_SHORT_ROW, "ends inside row 1"},
+      {"empty", {}, VLD_ERROR_BAD_MAGIC, "bad magic", -1, -1, 0},
+      {"magic", {'H', 'K', '0', '4', 0x1A}, VLD_ERROR_BAD_MAGIC, "bad magic", -1, -1, 0},
+      {"no_end", cut(6), VLD_ERROR_NO_TERMINATOR, "comment", -1, -1, 0},
+      {"format", format, VLD_ERROR_BAD_FORMAT, "format byte 3", 3, 3, 0},
+      {"header", cut(20), VLD_ERROR_SHORT_HEADER, "header", 3, 2, 0},
+      {"zero", MakeFile(0, 2, {}), VLD_ERROR_ZERO_SIZE, "zero size", 0, 2, 0},
+      {"large", MakeFile(65535, 65535, {}), VLD_ERROR_TOO_LARGE, "too large", 0, 2, 0},
+      {"row", cut(good.size() - 1), VLD_ERROR_SHORT_ROW, "ends inside row 1", 3, 2, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     vld_picture p;
     std::memset(&p, 0x55, sizeof p);
-    EXPECT_EQ(vld_decode(c.file.data(), c.file.size(), &p), c.code);
+    vld_details d = vld::Details();
+    EXPECT_EQ(vld_decode_ex(c.file.data(), c.file.size(), &p, &d), c.code);
     EXPECT_TRUE(IsEmpty(p));
     char reason[80];
-    EXPECT_NE(std::string(vld_decode_reason(c.file.data(), c.file.size(), reason, sizeof reason))
-                  .find(c.reason),
-              std::string::npos)
-        << reason;
+    EXPECT_STREQ(vld_decode_reason(c.file.data(), c.file.size(), reason, sizeof reason), d.reason);
+    EXPECT_NE(std::string(reason).find(c.reason), std::string::npos) << reason;
+    EXPECT_EQ(std::make_tuple(d.comment_size, d.format_byte, d.rows_decoded, d.end_offset),
+              std::make_tuple(c.comment, c.format, c.rows, uint64_t{0}));
+    // The header alone is good in a file cut inside its rows.
+    EXPECT_EQ(vld_info(c.file.data(), c.file.size(), &p), c.rows ? VLD_OK : c.code);
+    ExpectRowsAsDecode(c.rows ? good : c.file, c.file.size());
   }
   vld_picture p;
   ASSERT_EQ(vld_decode(good.data(), good.size(), &p), VLD_OK);
@@ -79,6 +95,12 @@ TEST(Api, EncodeRefusesWhatNoFileCanHold) {
       {"no indices", [](vld_picture* p) { p->indices = nullptr; }, VLD_ERROR_INVALID},
       {"no comment bytes", [](vld_picture* p) { p->comment_size = 3; }, VLD_ERROR_INVALID},
       {"index 4", [](vld_picture* p) { p->indices[3] = 4; }, VLD_ERROR_INVALID},
+      {"file past the limit",  // refused before the comment is read
+       [](vld_picture* p) {
+         static const std::unique_ptr<uint8_t[]> huge(new uint8_t[VLD_MAX_FILE_BYTES]);
+         p->comment = huge.get(), p->comment_size = VLD_MAX_FILE_BYTES - 22 - p->height;
+       },
+       VLD_ERROR_TOO_LARGE},
       {"comment end byte",
        [](vld_picture* p) {
          static uint8_t bad[2] = {'a', 0x1A};
@@ -169,6 +191,7 @@ TEST(Api, KeepPaletteKeepsWhatVldtoolKeeps) {
   const uint8_t clear0[12] = {0, 0, 0, 0, 255, 0, 0, 255, 0, 0, 255, 255};
   const uint8_t clear1[12] = {0, 0, 0, 255, 255, 0, 0, 0, 0, 0, 255, 255};
   const uint8_t high[4] = {0, 1, 4, 1};
+  const uint8_t past_entries[4] = {0, 1, 3, 1};
   // Black and red with the intensity bit; word 2 no longer shows its entry.
   const uint16_t known[4] = {0x0001, 0x07C1, 0x0001, 0};
   const struct {
@@ -182,6 +205,7 @@ TEST(Api, KeepPaletteKeepsWhatVldtoolKeeps) {
       {"see-through 0", indices, clear0, nullptr, VLD_OK, {0x0000, 0x07C0, 0x003E, 0}},
       {"see-through 1 in use", indices, clear1, nullptr, VLD_ERROR_INVALID, {}},
       {"index 4", high, opaque, nullptr, VLD_ERROR_INVALID, {}},
+      {"index 3 of 3 entries", past_entries, opaque, nullptr, VLD_ERROR_INVALID, {}},
       {"known words", indices, opaque, known, VLD_OK, {0x0001, 0x07C1, 0x003E, 0}},
   };
   for (const auto& c : cases) {
@@ -197,6 +221,60 @@ TEST(Api, KeepPaletteKeepsWhatVldtoolKeeps) {
     EXPECT_EQ(std::memcmp(p.indices, c.indices, 4), 0);
     vld_picture_free(&p);
   }
+}
+
+TEST(Api, RowsOfTheSamplesAreTheDecodersRows) {
+  int samples = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(VLD_SAMPLES_DIR)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (size_t cut : {file.size(), file.size() / 2}) ExpectRowsAsDecode(file, cut);
+    samples += entry.path().extension() == ".vld";
+  }
+  EXPECT_GE(samples, 5);
+}
+
+size_t HeapInUse() {  // 0 where the C library cannot say
+#if defined(__GLIBC__)
+  return mallinfo2().uordblks + mallinfo2().hblkhd;
+#endif
+  return 0;
+}
+
+// 20 KB files declaring pictures just under the buffer limit (a literal row,
+// then repeats): their size costs no memory, their rows a few rows' worth
+// until the callback stops them. A file of the file limit is refused unread.
+TEST(Api, BombsCostAFewRows) {
+  for (const uint32_t width : {65535u, 16376u}) {
+    const uint32_t height = width == 65535 ? 4091 : 16376;
+    Bytes rows(1 + 2 * PictureGroups(width), 0x5A);  // pixels 0 3 0 3 3 0 3 0 ...
+    rows[0] = 0x00;
+    rows.resize(rows.size() + height - 1, 0xC0);
+    const Bytes file = MakeFile(uint16_t(width), uint16_t(height), rows);
+    const size_t before = HeapInUse();
+    vld_picture p;  // the header alone, which a decoded picture's header is held to elsewhere
+    EXPECT_EQ(vld_info(file.data(), file.size(), &p), VLD_OK);
+    EXPECT_EQ(HeapInUse(), before);
+    size_t seen[4] = {width, height / 2, 0, 0};  // width, stop, rows as expected, heap
+    auto row = [](void* user, uint32_t y, const uint8_t* indices) {
+      size_t* s = static_cast<size_t*>(user);
+      s[2] += y == s[2] && indices[1] == 3 && indices[s[0] - 1] == "\0\3\0\3\3\0\3"[(s[0] - 1) % 8];
+      s[3] = HeapInUse();
+      return y + 1 == s[1] ? 1 : 0;
+    };
+    vld_details d = vld::Details();
+    EXPECT_EQ(vld_decode_rows(file.data(), file.size(), nullptr, row, &seen, &d),
+              VLD_ERROR_STOPPED);
+    EXPECT_EQ(std::make_tuple(p.height, seen[2], d.rows_decoded),
+              std::make_tuple(height, height / 2, height / 2));
+    EXPECT_LT(seen[3] - before, size_t{4} << 20);
+  }
+  const std::unique_ptr<uint8_t[]> huge(new uint8_t[VLD_MAX_FILE_BYTES]);  // never read
+  vld_picture p;
+  EXPECT_EQ(vld_info(huge.get(), VLD_MAX_FILE_BYTES, &p), VLD_ERROR_TOO_LARGE);
+  char reason[80];
+  EXPECT_STREQ(vld_decode_reason(huge.get(), VLD_MAX_FILE_BYTES, reason, sizeof reason),
+               "too large (files of 256 MiB or more are not read)");
 }
 
 }  // namespace

@@ -1,12 +1,19 @@
-// Small helpers shared by the picture tests: building files by hand and
-// decoding them in one call.
+// Small helpers shared by the picture tests: building files by hand,
+// decoding them in one call, and holding the row-by-row decoder to the
+// whole decoder.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "vld.hpp"
 #include "vld/decode.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -33,7 +40,7 @@ inline Bytes MakeFile(uint16_t width, uint16_t height, const Bytes& rows,
 }
 
 struct Decoded {
-  PictureStatus status = kPictureOk;
+  int status = VLD_OK;
   PictureHeader header;
   PictureRows rows;
   Bytes buffer;  // the whole index buffer, lead-in rows included
@@ -50,9 +57,9 @@ struct Decoded {
 inline Decoded DecodeAll(const Bytes& file) {
   Decoded d;
   d.status = ParsePictureHeader(file.data(), file.size(), &d.header);
-  if (d.status != kPictureOk) return d;
+  if (d.status != VLD_OK) return d;
   d.status = DecodePictureRows(file.data(), file.size(), d.header, &d.rows);
-  if (d.status == kPictureOk) {
+  if (d.status == VLD_OK) {
     const size_t size = (size_t{d.header.height} + 4) * d.header.stride;
     d.buffer.assign(d.rows.index_buffer, d.rows.index_buffer + size);
     std::free(d.rows.index_buffer);
@@ -65,4 +72,27 @@ inline Decoded DecodeAll(const Bytes& file) {
 inline std::string CommentOf(const std::vector<uint8_t>& file, const PictureHeader& header) {
   return std::string(file.begin() + kCommentOffset,
                      file.begin() + kCommentOffset + header.comment_length);
+}
+
+// vld_decode_rows on the first `cut` bytes of `file` gives vld_decode_ex's
+// code and details there, and the rows vld_decode makes of the whole file.
+inline void ExpectRowsAsDecode(const Bytes& file, size_t cut) {
+  vld::Picture whole, part, header;
+  vld_decode(file.data(), file.size(), whole.get());
+  vld_details expected = vld::Details(), got = vld::Details();
+  const int code = vld_decode_ex(file.data(), cut, part.get(), &expected);
+  std::pair<const vld_picture*, Bytes> seen(&*whole, {});
+  auto row = [](void* user, uint32_t y, const uint8_t* indices) {
+    auto* s = static_cast<std::pair<const vld_picture*, Bytes>*>(user);
+    const size_t width = s->first->width;
+    s->second.insert(s->second.end(), indices, indices + width);
+    return width != 0 && s->second.size() == (y + 1) * width ? 0 : 1;  // rows in order
+  };
+  EXPECT_EQ(vld_decode_rows(file.data(), cut, header.get(), row, &seen, &got), code);
+  EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << got.reason << " / " << expected.reason;
+  EXPECT_EQ(seen.second.size(), size_t{whole->width} * expected.rows_decoded);
+  EXPECT_TRUE(std::equal(seen.second.begin(), seen.second.end(), whole->indices));
+  vld::Picture info;  // vld_info gives the header vld_decode_rows gave
+  EXPECT_EQ(vld_info(file.data(), cut, info.get()) == VLD_OK, header->width != 0);
+  EXPECT_EQ(std::memcmp(&*info, &*header, sizeof *info), 0);
 }

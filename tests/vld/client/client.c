@@ -4,7 +4,10 @@
                                   anchor, palette words and comment size
      client encode IN.rgba WIDTH HEIGHT DITHER OUT.vld
                                   reduces raw RGBA and writes the file
-   A refused file prints the library's reason and exits with its code. */
+   A refused file prints the library's reason and exits with its code. With
+   VLD_CLIENT_EARLY=FILE, FILE is also decoded from a static constructor,
+   as a program may before main, and decode exits with 102 unless that
+   early picture is the one main decodes. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -43,6 +46,18 @@ static int write_all(const char *name, const void *header, size_t header_size, c
   return fclose(f) == 0 && ok;
 }
 
+static vld_picture early;
+
+/* When linked statically this runs before the library's own static
+   initialisation would: nothing in the library may depend on that. */
+__attribute__((constructor)) static void decode_early(void) {
+  size_t size = 0;
+  const char *name = getenv("VLD_CLIENT_EARLY");
+  unsigned char *bytes = name != NULL ? read_all(name, &size) : NULL;
+  if (bytes != NULL) vld_decode(bytes, size, &early);
+  free(bytes);
+}
+
 static int decode(const char *in, const char *out) {
   size_t size = 0;
   unsigned char *bytes = read_all(in, &size);
@@ -62,6 +77,9 @@ static int decode(const char *in, const char *out) {
          p.palette[3], (unsigned long)p.comment_size);
   sprintf(header, "P5\n%u %u\n3\n", (unsigned)p.width, (unsigned)p.height);
   e = write_all(out, header, strlen(header), p.indices, (size_t)p.width * p.height) ? 0 : 101;
+  if (getenv("VLD_CLIENT_EARLY") != NULL &&
+      (early.indices == NULL || memcmp(early.indices, p.indices, (size_t)p.width * p.height) != 0))
+    e = 102;
   vld_picture_free(&p);
   return e;
 }
