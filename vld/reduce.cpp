@@ -439,17 +439,7 @@ void ImageRow(const void* user, uint32_t y, uint8_t* rgba) {
   const Image& image = *static_cast<const Image*>(user);
   const uint32_t width = image.width;
   const size_t start = size_t{y} * width;
-  if (!image.grbi.empty()) {
-    const uint8_t* p = &image.grbi[2 * start];
-    for (uint32_t x = 0; x < width; ++x, p += 2, rgba += 4) {
-      const uint16_t word = static_cast<uint16_t>(p[0] | (p[1] << 8));
-      const Rgb rgb = GrbiToRgb(word);
-      rgba[0] = rgb.r;
-      rgba[1] = rgb.g;
-      rgba[2] = rgb.b;
-      rgba[3] = (word & 1) ? 0 : 255;
-    }
-  } else if (!image.rgba.empty()) {
+  if (!image.rgba.empty()) {
     std::memcpy(rgba, &image.rgba[4 * start], 4 * size_t{width});
   } else {
     const size_t entries = image.palette_rgba.size() / 4;
@@ -623,24 +613,17 @@ void ReduceRgba(const RgbaRows& rows, uint32_t width, uint32_t height,
 
 void ReduceColours(Image* image, const vld_reduce_options& options, uint16_t palette[4]) {
   const size_t pixels = size_t{image->width} * image->height;
-  // Indices are written over the pixels they come from where the form
-  // allows: row y's indices end before row y's pixels start.
+  // A palette image's indices are written over the ones they come from.
   std::vector<uint8_t> out;
   uint8_t* target = nullptr;
-  if (!image->grbi.empty()) {
-    target = image->grbi.data();
-  } else if (!image->rgba.empty()) {
+  if (!image->rgba.empty()) {
     out.resize(pixels);
     target = out.data();
   } else {
     target = image->indices.data();
   }
   ReduceRgba(RgbaRows{image, ImageRow}, image->width, image->height, options, target, palette);
-  if (!image->grbi.empty()) {
-    image->grbi.resize(pixels);
-    image->indices.swap(image->grbi);
-    std::vector<uint8_t>().swap(image->grbi);
-  } else if (!image->rgba.empty()) {
+  if (!image->rgba.empty()) {
     image->indices.swap(out);
     std::vector<uint8_t>().swap(image->rgba);
   }
