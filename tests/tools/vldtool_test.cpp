@@ -365,7 +365,7 @@ TEST_F(VldtoolTest, EncodeResizesAsAsked) {
     }
     const std::string text = ReadText(Path("out.vld"));
     const Decoded d = DecodeAll(Bytes(text.begin(), text.end()));
-    ASSERT_EQ(d.status, kPictureOk);
+    ASSERT_EQ(d.status, VLD_OK);
     EXPECT_EQ(d.header.width, c.width);
     EXPECT_EQ(d.header.height, c.height);
     const Rgb left = GrbiToRgb(d.header.palette[d.At(c.height / 2, c.width / 4)]);
