@@ -269,22 +269,28 @@ const groups = {
       if (result.status !== 0) return { refused: result.stderr };
       return { bytes: Buffer.from(vld.decode(fs.readFileSync(out)).comment) };
     };
-    const kept = characters.filter((c) => !cp932.encode(c).error);
+    const kept = characters.filter((c) => cp932.encode(c).bytes);
     for (let i = 0; i < kept.length; i += 60) {
       const text = kept.slice(i, i + 60).join('');
       assert.deepEqual(stored(text), { bytes: Buffer.from(cp932.encode(text, 127).bytes) }, text);
     }
-    const refused = characters.filter((c) => cp932.encode(c).error).concat(['¥', '‾', '€', '©', '한', '😀', 'é']);
+    const refused = characters.filter((c) => !cp932.encode(c).bytes).concat(['¥', '‾', '€', '©', '한', '😀', 'é']);
     for (const character of refused) {
       const mine = cp932.encode('a' + character);
-      assert.equal(mine.error, 'character', character);
-      assert.ok((stored('a' + character).refused || '').includes(`"${character}" (${mine.name})`), character);
+      assert.equal(mine.bad.length, 1, character);
+      assert.ok((stored('a' + character).refused || '').includes(`"${character}" (${mine.bad[0].name})`), character);
     }
     const cases = [['a'.repeat(127), null], ['a'.repeat(128), 'long'], ['桜'.repeat(64), 'long'], ['x\x1a', 'terminator']];
     for (const [text, error] of cases) {
-      assert.equal(cp932.encode(text, 127).error || null, error, text);
+      const r = cp932.encode(text, 127);
+      assert.equal(r.bad.length ? 'character' : r.terminator ? 'terminator' : r.bytes ? null : 'long', error, text);
       assert.equal(!!stored(text).refused, error !== null, text);
     }
+    // Every character without a code is named once; the usual stand-ins
+    // are offered, and the text they make is one vldtool stores.
+    const mixed = cp932.encode('¥1〜2¥—€', 127);
+    assert.equal(JSON.stringify(mixed.bad.map((b) => [b.character, b.replacement])), JSON.stringify([['¥', '￥'], ['〜', '～'], ['—', '―'], ['€', null]]));
+    assert.deepEqual(stored(cp932.replaceAll('¥1〜2—', mixed.bad)), { bytes: Buffer.from(cp932.encode('￥1～2―').bytes) });
   },
 
   // The site holds what a static host needs and stays small.
