@@ -80,11 +80,41 @@
     return found;
   }
 
+  // What went wrong, where the preview was; nothing else of the last image
+  // stays to mislead.
+  function failed(text, action) {
+    conversion.ready = false;
+    conversion.file = null;
+    ['preview', 'options', 'converter-warning'].forEach(function (id) { $(id).hidden = true; });
+    document.querySelector('.download-bar').hidden = true;
+    var box = $('convert-error');
+    box.textContent = text;
+    if (action) box.append(document.createElement('br'), action);
+    box.hidden = false;
+  }
+
   page.startConversion = function (file) {
+    return page.isPicture(file).then(function (picture) {
+      if (!picture) return convertImage(file);
+      page.showMode('converter');
+      $('converter-name').textContent = file.name;
+      var open = document.createElement('button');
+      open.type = 'button';
+      open.textContent = t('openIt');
+      open.onclick = function () {
+        page.openBytes([{ name: file.name, bytes: file.arrayBuffer().then(function (b) { return new Uint8Array(b); }) }]);
+      };
+      failed(t('isPicture', file.name), open);
+    });
+  };
+
+  function convertImage(file) {
     page.showMode('converter');
     conversion.ready = false;
     conversion.file = null;
+    conversion.originalBytes = file.size;
     $('download-vld').disabled = true;
+    $('result-size').textContent = '';
     stageShown('load');
     // Each image starts from vldtool encode's defaults for it.
     var png = null, known = null;
@@ -104,6 +134,9 @@
       conversion.height = bitmap.height;
       page.showMode('converter');
       $('converter-name').textContent = file.name;
+      $('convert-error').hidden = true;
+      ['preview', 'options'].forEach(function (id) { $(id).hidden = false; });
+      document.querySelector('.download-bar').hidden = false;
       var large = bitmap.width > SCREEN_WIDTH || bitmap.height > SCREEN_HEIGHT;
       $('converter-warning').hidden = !large;
       $('converter-warning').textContent = large ? t('tooLarge', bitmap.width, bitmap.height) : '';
@@ -115,8 +148,9 @@
       context.drawImage(bitmap, 0, 0);
       $('result').width = bitmap.width;
       $('result').height = bitmap.height;
-      $('compare').style.aspectRatio = bitmap.width + ' / ' + bitmap.height;
-      $('compare').style.maxWidth = bitmap.width + 'px';
+      $('result').getContext('2d').clearRect(0, 0, bitmap.width, bitmap.height);
+      $('result-palette').textContent = '';
+      page.preview.show(bitmap.width, bitmap.height);
       // A palette PNG goes along too: vldtool keeps the indices of one that
       // uses only the first four entries.
       var message = { op: 'source', width: bitmap.width, height: bitmap.height, png: png, knownWords: known };
@@ -134,10 +168,11 @@
     })).then(function () {
       conversion.ready = true;
       convert();
-    }, function (error) {
-      status(t('notImage', file.name) + (error && error.message ? ' (' + error.message + ')' : ''));
+    }, function () {
+      $('converter-name').textContent = file.name;
+      failed(t('cannotConvert', file.name));
     });
-  };
+  }
 
   // Progress for work that takes long enough to notice.
   var progressTimer = 0;
@@ -152,15 +187,42 @@
     return promise;
   }
 
+  // Every character code page 932 lacks, named at once, with the usual
+  // stand-in where there is one; and the bytes counted as the viewer counts.
   function currentComment() {
     var result = cp932.encode($('comment').value, 127);
     var box = $('comment-error');
-    box.hidden = !result.error;
-    $('comment').setAttribute('aria-invalid', String(!!result.error));
-    box.textContent = result.error === 'character' ? t('commentCharacter', result.character, result.name)
-                    : result.error === 'terminator' ? t('commentTerminator')
-                    : result.error === 'long' ? t('commentLong', result.length) : '';
-    return result.bytes || null;
+    box.textContent = '';
+    var lines = [];
+    if (result.bad.length) {
+      lines.push(t('commentBad', result.bad.map(function (b) { return t('commentNone', '“' + b.character + '”', b.name); }).join(t('and'))));
+      var fixes = result.bad.filter(function (b) { return b.replacement; });
+      if (fixes.length) {
+        lines.push(fixes.map(function (b) { return t('commentSuggest', '“' + b.replacement + '”', '“' + b.character + '”'); }).join(' '));
+      }
+    }
+    if (result.terminator) lines.push(t('commentTerminator'));
+    if (result.length > 127) lines.push(t('commentLong', result.length));
+    lines.forEach(function (line) {
+      var p = document.createElement('p');
+      p.textContent = line;
+      box.append(p);
+    });
+    if (result.bad.some(function (b) { return b.replacement; })) {
+      var fix = document.createElement('button');
+      fix.type = 'button';
+      fix.id = 'comment-fix';
+      fix.textContent = t('commentReplace');
+      fix.onclick = function () {
+        $('comment').value = cp932.replaceAll($('comment').value, result.bad);
+        convert();
+      };
+      box.append(fix);
+    }
+    box.hidden = !lines.length;
+    $('comment').setAttribute('aria-invalid', String(!!lines.length));
+    $('comment-count').textContent = t('commentCount', result.length);
+    return result.bytes;
   }
 
   function anchorValue(input) {
@@ -184,7 +246,6 @@
     var options = { dither: $('dither').value };
     var given = document.querySelector('input[name="colours"]:checked').value === 'given';
     var colourInputs = [0, 1, 2, 3].map(function (i) { return $('colour-' + i); });
-    colourInputs.forEach(function (input) { input.disabled = !given; });
     var words = given ? Promise.all(colourInputs.map(function (input) {
       var v = parseInt(input.value.slice(1), 16);
       return engine.request({ op: 'word', r: v >> 16, g: (v >> 8) & 255, b: v & 255 });
@@ -216,7 +277,8 @@
         answer.picture.colours.forEach(function (rgb, i) { $('colour-' + i).value = cssColour(rgb); });
       }
       drawScreen($('converter-screen'), answer.picture, result, anchorX, anchorY);
-      $('result-size').textContent = t('fileSize', answer.file.length);
+      var kb = function (n) { return (n / 1024).toFixed(1); };
+      $('result-size').textContent = t('fileSizes', kb(answer.file.length), kb(conversion.originalBytes));
       $('download-vld').disabled = conversion.again;
       status('');
     }, function (error) {
@@ -230,16 +292,42 @@
     });
   }
 
-  ['dither', 'anchor-x', 'anchor-y', 'comment', 'colour-0', 'colour-1', 'colour-2', 'colour-3'].forEach(function (id) {
+  ['dither', 'anchor-x', 'anchor-y', 'comment'].forEach(function (id) {
     $(id).addEventListener('input', convert);
   });
+  // A colour well chooses "these four" by being used, not only after the
+  // radio button; picking from the image fills the well used last.
+  var lastWell = 0;
+  function useWells() {
+    document.querySelector('input[name="colours"][value="given"]').checked = true;
+    convert();
+  }
+  [0, 1, 2, 3].forEach(function (i) {
+    var well = $('colour-' + i);
+    well.addEventListener('input', useWells);
+    well.addEventListener('click', function () { lastWell = i; });
+    well.addEventListener('focus', function () { lastWell = i; });
+  });
+  $('pick-colour').onclick = function () {
+    var on = $('pick-colour').getAttribute('aria-pressed') !== 'true';
+    var stop = function () {
+      $('pick-colour').setAttribute('aria-pressed', 'false');
+      $('pick-note').hidden = true;
+    };
+    $('pick-colour').setAttribute('aria-pressed', String(on));
+    $('pick-note').hidden = !on;
+    $('pick-note').textContent = t('pickNote', lastWell);
+    page.preview.pick(on ? function (rgb) {
+      stop();
+      $('colour-' + lastWell).value = cssColour(rgb);
+      useWells();
+    } : null);
+    if (!on) stop();
+  };
   document.querySelectorAll('input[name="colours"]').forEach(function (radio) { radio.addEventListener('change', convert); });
   $('download-vld').onclick = function () {
     if (conversion.file) page.download(conversion.file, page.baseName(conversion.name) + '.vld', 'application/octet-stream');
   };
-  $('split').addEventListener('input', function () {
-    $('result').style.clipPath = 'inset(0 0 0 ' + $('split').value + '%)';
-  });
 
   function setAnchor(x, y) {
     $('anchor-x').value = Math.max(0, Math.min(65535, x));
@@ -259,5 +347,4 @@
     event.preventDefault();
     setAnchor(anchorValue($('anchor-x')) + move[0], anchorValue($('anchor-y')) + move[1]);
   });
-  $('result').style.clipPath = 'inset(0 0 0 50%)';
 })(vldPage);

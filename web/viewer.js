@@ -18,8 +18,9 @@
     var allowed = picture.palette[0] === 0;
     var box = $('seethrough');
     box.disabled = !allowed;
-    box.title = allowed ? '' : t('seethroughDenied');
     if (!allowed) box.checked = false;
+    // Said beside the box, where touch and keyboard users read it too.
+    $('seethrough-note').textContent = allowed ? '' : t('seethroughOff');
     var comment = new TextDecoder('shift_jis').decode(picture.comment);
     $('fact-comment').textContent = comment || t('noComment');
     $('picture').setAttribute('aria-label', entry.name + (comment ? ': ' + comment : ''));
@@ -35,13 +36,26 @@
     var canvas = $('picture');
     canvas.width = picture.width;
     canvas.height = picture.height;
-    var zoom = Number($('zoom').value);
-    canvas.style.width = picture.width * zoom + 'px';
-    canvas.style.height = picture.height * zoom + 'px';
+    var zoom = $('zoom').value === 'fit' ? fitZoom(picture) : Number($('zoom').value);
+    canvas.style.width = Math.max(1, Math.round(picture.width * zoom)) + 'px';
+    canvas.style.height = Math.max(1, Math.round(picture.height * zoom)) + 'px';
+    // Scaled down, pixels blend as a photo's would; scaled up, they stay square.
+    canvas.classList.toggle('smooth', zoom < 1);
     var image = page.pictureImage(picture, $('seethrough').checked && picture.palette[0] === 0);
     canvas.getContext('2d').putImageData(image, 0, 0);
     snapToPixels(canvas);
     page.drawScreen($('viewer-screen'), picture, canvas, picture.anchorX, picture.anchorY);
+  }
+
+  // Fit: the largest whole zoom at which the picture fits the room beside
+  // the page's width and below its top; smaller than 1:1 where it does not.
+  function fitZoom(picture) {
+    var stage = $('picture').parentElement;
+    var width = Math.max(16, stage.parentElement.clientWidth);
+    var top = stage.getBoundingClientRect().top + window.scrollY;
+    var height = Math.max(120, window.innerHeight - top - 16);
+    var room = Math.min(width / picture.width, height / picture.height);
+    return room >= 1 ? Math.floor(room) : room;
   }
 
   // Text and controls leave the picture at fractions of a pixel, where the
@@ -52,7 +66,10 @@
     var dx = Math.ceil(box.left * ratio) / ratio - box.left, dy = Math.ceil(box.top * ratio) / ratio - box.top;
     canvas.style.margin = dy + 'px 0 0 ' + dx + 'px';
   }
-  window.addEventListener('resize', function () { snapToPixels($('picture')); });
+  window.addEventListener('resize', function () {
+    if ($('zoom').value === 'fit') drawPicture();
+    else snapToPixels($('picture'));
+  });
   $('zoom').onchange = drawPicture;
   $('seethrough').onchange = drawPicture;
   $('download-png').onclick = function () {

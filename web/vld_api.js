@@ -86,7 +86,12 @@ Module['decode'] = function (bytes) {
     picture = _web_picture_new();
     if (!picture) throw new Error('out of memory');
     var code = _vld_decode(input, bytes.length, picture);
-    if (code !== 0) throw new Error(vldDecodeReason(input, bytes.length));
+    if (code !== 0) {
+      // The code lets a page say the reason in its own language.
+      var refusal = new Error(vldDecodeReason(input, bytes.length));
+      refusal.code = code;
+      throw refusal;
+    }
     return vldReadPicture(picture);
   } finally {
     _web_picture_delete(picture);

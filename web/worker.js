@@ -139,7 +139,7 @@ function handleMessage(message, reply) {
         source = null;
         reduced = null;
       }
-      reply({ id: id, error: error && error.message ? error.message : String(error) });
+      reply({ id: id, error: error && error.message ? error.message : String(error), code: error && error.code });
     }
   }, function (error) {
     reply({ id: message.id, error: 'the module did not start: ' + error });
