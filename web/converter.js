@@ -237,12 +237,10 @@
     // Until the file for the options as they now are is made, there is
     // nothing to download: the last one would not match what is shown.
     $('download-vld').disabled = true;
-    if (conversion.busy) { conversion.again = true; return; }
+    // The comment's problems show as it is typed, even while a run goes on.
     var comment = currentComment();
-    if (!comment) {
-      $('download-vld').disabled = true;
-      return;
-    }
+    if (conversion.busy) { conversion.again = true; return; }
+    if (!comment) return;
     var options = { dither: $('dither').value };
     var given = document.querySelector('input[name="colours"]:checked').value === 'given';
     var colourInputs = [0, 1, 2, 3].map(function (i) { return $('colour-' + i); });

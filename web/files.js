@@ -106,9 +106,7 @@
         return response.arrayBuffer();
       }, function () {
         throw new Error(t('unreachable'));
-      }).then(function (buffer) { return new Uint8Array(buffer); }, function (error) {
-        throw new Error(t('fetchFailed', name, error.message));
-      })
+      }).then(function (buffer) { return new Uint8Array(buffer); })
     };
   }));
 

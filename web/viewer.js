@@ -47,13 +47,16 @@
     page.drawScreen($('viewer-screen'), picture, canvas, picture.anchorX, picture.anchorY);
   }
 
-  // Fit: the largest whole zoom at which the picture fits the room beside
-  // the page's width and below its top; smaller than 1:1 where it does not.
+  // Fit: the largest whole zoom at which the picture fits the page's width
+  // and the window's height below it; smaller than 1:1 where it does not.
   function fitZoom(picture) {
     var stage = $('picture').parentElement;
     var width = Math.max(16, stage.parentElement.clientWidth);
     var top = stage.getBoundingClientRect().top + window.scrollY;
-    var height = Math.max(120, window.innerHeight - top - 16);
+    // A phone's header takes most of its screen: there the picture may
+    // start below the fold rather than shrink to a stamp.
+    var height = window.innerHeight - top - 16;
+    if (height < window.innerHeight / 2) height = window.innerHeight * 0.75;
     var room = Math.min(width / picture.width, height / picture.height);
     return room >= 1 ? Math.floor(room) : room;
   }

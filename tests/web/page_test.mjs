@@ -16,7 +16,7 @@ const [group, site, vldtool, samplesDir, shots] = process.argv.slice(2).map((a, 
 const pageUrl = pathToFileURL(path.join(site, 'index.html')).href;
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'vld-page-'));
 // Only ?open= needs file access; converting must work from file:// as it is.
-const browser = await launch({ fileAccess: group === 'open' });
+const browser = await launch({ fileAccess: group !== 'convert' });
 
 function nativePng(file, ...args) {
   const out = path.join(scratch, path.basename(file) + '.png');
@@ -64,6 +64,21 @@ async function served(file) {
   }));
   return { url: `http://127.0.0.1:${port}/?open=${path.basename(file)}`, stop: () => server.kill() };
 }
+
+// A page at a phone's or a desktop's width, in Japanese or in English.
+async function pageFor(form, lang) {
+  const page = await browser.newPage(form === 'phone' ? 390 : 1280, form === 'phone' ? 844 : 900, form === 'phone');
+  const locale = lang === 'ja' ? 'ja-JP' : 'en-GB';
+  await page.send('Emulation.setLocaleOverride', { locale });
+  await page.send('Emulation.setUserAgentOverride', { userAgent: 'Mozilla/5.0', acceptLanguage: locale });
+  return page;
+}
+const box = (page, selector) => page.evaluate(`(() => { const r = document.querySelector('${selector}').getBoundingClientRect();
+  return { x: r.left, y: r.top, width: r.width, height: r.height, right: r.right, bottom: r.bottom, room: innerWidth, screen: innerHeight }; })()`);
+const drag = async (page, from, to) => {
+  for (const [type, [x, y]] of [['mousePressed', from], ['mouseMoved', to], ['mouseReleased', to]])
+    await page.send('Input.dispatchMouseEvent', { type, x, y, button: 'left', buttons: type === 'mouseReleased' ? 0 : 1, clickCount: 1 });
+};
 
 const groups = {
   async open() {
@@ -158,6 +173,108 @@ const groups = {
     await phone.evaluate(`document.querySelector('.entry:not([aria-current="true"])').click()`);
     fs.writeFileSync(path.join(shots, 'phone-open.png'), await phone.screenshot());
     assert.deepEqual([...page.errors, ...phone.errors], []);
+  },
+
+  // What a newcomer meets, at both widths and in both languages.
+  async ux() {
+    const samples = fs.readdirSync(samplesDir).filter((n) => n.endsWith('.vld')).sort();
+    const W = 1000, H = 640, photo = path.join(scratch, 'photo.png'), rgba = new Uint8Array(W * H * 4).map((_, i) => (i & 3) === 3 ? 255 : (i * 37 >> 6) & 255);
+    fs.writeFileSync(photo, writeRgbaPng(W, H, rgba));
+    const plain = path.join(scratch, 'fuji'), notes = path.join(scratch, 'notes.txt'), cut = path.join(scratch, 'cut.vld');
+    fs.copyFileSync(path.join(samplesDir, 'fuji-night.vld'), plain);
+    fs.writeFileSync(notes, 'not an image');
+    fs.writeFileSync(cut, fs.readFileSync(path.join(samplesDir, 'waves.vld')).subarray(0, 300));
+    const open = [path.join(samplesDir, 'waves.vld'), path.join(scratch, 'missing.vld'), cut].map((f) => 'open=' + encodeURIComponent(pathToFileURL(f).href));
+    const idle = `!vldPage.conversion.busy && !document.getElementById('download-vld').disabled`;
+    for (const [form, lang] of [['desktop', 'en'], ['phone', 'ja'], ['desktop', 'ja'], ['phone', 'en']]) {
+      const page = await pageFor(form, lang), ja = lang === 'ja', label = `${form}-${lang}`;
+      const shot = async (name) => fs.writeFileSync(path.join(shots, `ux-${name}-${label}.png`), await page.screenshot());
+      const text = (selector) => page.evaluate(`[...document.querySelectorAll('${selector}')].map((e) => e.offsetHeight ? e.textContent : '').join('|')`);
+      await page.navigate(pageUrl);
+      // The first screen says what these are, and a sample opens with a click.
+      assert.match(await text('[data-t="tagline"]'), ja ? /4色の小さな画像/ : /image in four colours/, label);
+      await page.waitFor(`document.querySelectorAll('.sample canvas').length === ${samples.length}`, 'the samples');
+      assert.equal(await text('.sample'), samples.join('|'));
+      assert.equal(await page.evaluate(`document.querySelector('link[rel="icon"]').getAttribute('href')`), 'icon.svg');
+      fs.mkdirSync(shots, { recursive: true });
+      await shot('first');
+      await page.evaluate(`[...document.querySelectorAll('.sample')].find((b) => b.textContent === 'heart.vld').click()`);
+      await page.waitFor(`vldPage.entries[0] && vldPage.entries[0].picture`, 'the heart');
+      // A small picture at the largest whole zoom that fits, the checkerboard only behind it.
+      const heart = await box(page, '#picture'), stage = await box(page, '.stage');
+      const zoom = heart.width / 7;
+      assert.ok(Number.isInteger(zoom) && heart.height === 6 * zoom && heart.right <= heart.room && heart.bottom <= heart.screen &&
+      ((zoom + 1) * 7 > heart.room - heart.x - 32 || (zoom + 1) * 6 > heart.screen - heart.y - 16), `${label}: zoom ${zoom}`);
+      assert.ok(stage.width === heart.width && await page.evaluate(`getComputedStyle(document.querySelector('.stage')).backgroundImage === 'none'`), label);
+      assert.equal(await text('#status'), ja ? '1 枚の画像を開きました' : '1 picture opened');
+      await shot('heart');
+      // A large picture scaled down to fit; reasons in the page's language, where all can read them.
+      await page.navigate(`${pageUrl}?${open.join('&')}`);
+      await page.waitFor(`document.querySelectorAll('.entry .thumb, .entry .entry-error').length === 3`, 'the list');
+      const waves = await box(page, '#picture');
+      assert.ok(waves.right <= waves.room && (form === 'phone' || waves.bottom <= waves.screen) && waves.width < 800, `${label}: ${waves.width}`);
+      assert.ok(await page.evaluate(`document.getElementById('picture').classList.contains('smooth')`), 'scaled down smoothly');
+      assert.match(await text('#seethrough-note'), ja ? /完全な黒 \(0x0000\)/ : /exact black \(0x0000\)/);
+      assert.match(await text('#fact-palette li'), ja ? /^0: #[0-9a-f]{6} 保存値 0x[0-9A-F]{4}\|/ : /^0: #[0-9a-f]{6} stored as 0x[0-9A-F]{4}\|/);
+      const reasons = (await text('.entry-error')).replace(/\w+\.vld/g, '');
+      assert.match(reasons, ja ? /^[^A-Za-z]*取得できませんでした\|[^A-Za-z]*行 \d+ の途中/ : /^the file could not be fetched\|the file is cut short: it ends inside row \d+$/, `${label}: ${reasons}`);
+      await shot('words');
+
+      // Converting: the download in view, sizes in KB, the preview whole or 1:1.
+      const { root } = await page.send('DOM.getDocument');
+      const { nodeId } = await page.send('DOM.querySelector', { nodeId: root.nodeId, selector: '#convert-input' });
+      await page.send('DOM.setFileInputFiles', { nodeId, files: [photo] });
+      await page.waitFor(idle, 'the conversion');
+      const button = await box(page, '#download-vld');
+      assert.ok(button.y >= 0 && button.bottom <= button.screen && await page.evaluate(`document.getElementById('download-vld').className === 'primary'`), label);
+      assert.match(await text('#result-size'), ja ? /^\d+\.\d KB \(元の画像は \d+\.\d KB\)$/ : /^\d+\.\d KB; the original is \d+\.\d KB$/);
+      const fit = await box(page, '#compare-inner'), preview = await box(page, '#preview');
+      assert.ok(fit.width <= preview.width && fit.width < W && await page.evaluate(`document.getElementById('result').classList.contains('smooth')`), label);
+      // The divider moves with the keyboard and with a pointer, on the picture.
+      await page.evaluate(`document.getElementById('divider').focus()`);
+      await page.key('ArrowRight', 'ArrowRight', 39);
+      assert.equal(await page.evaluate(`document.getElementById('divider').getAttribute('aria-valuenow')`), '55');
+      const divider = await box(page, '#divider');
+      await drag(page, [divider.x + divider.width / 2, divider.y + divider.height / 2], [fit.x + fit.width / 5, divider.y + 10]);
+      assert.equal(await page.evaluate(`document.getElementById('divider').getAttribute('aria-valuenow')`), '20');
+      assert.equal(await page.evaluate(`document.getElementById('result').style.clipPath`), `inset(0px 0px 0px ${fit.width / 5}px)`);
+      await shot('convert');
+      await page.evaluate(`document.getElementById('view-actual').click()`);
+      const actual = await box(page, '#compare-inner');
+      assert.deepEqual([actual.width, actual.height], [W, H]);
+      await drag(page, [actual.x + 300, actual.y + 100], [actual.x + 100, actual.y + 50]);
+      assert.ok(await page.evaluate(`document.getElementById('compare').scrollLeft === 200 && !document.getElementById('result').classList.contains('smooth')`), `${label}: pans`);
+      await shot('actual');
+      // A colour well used chooses "these four"; a colour picked from the image fills it.
+      await page.evaluate(`(() => { const c = document.getElementById('colour-1'); c.focus(); c.value = '#102030'; c.dispatchEvent(new Event('input')); })()`);
+      assert.ok(await page.evaluate(`document.querySelector('input[name="colours"][value="given"]').checked`));
+      await page.evaluate(`document.getElementById('pick-colour').click(); document.getElementById('compare').scrollIntoView()`);
+      const shown = await box(page, '#compare');
+      await page.click(shown.x + 10, shown.y + 20);
+      const scroll = await page.evaluate(`[document.getElementById('compare').scrollLeft, document.getElementById('compare').scrollTop]`);
+      const at = ((20 + scroll[1]) * W + 10 + scroll[0]) * 4;
+      assert.equal(await page.evaluate(`document.getElementById('colour-1').value`), '#' + [...rgba.subarray(at, at + 3)].map((v) => v.toString(16).padStart(2, '0')).join(''));
+      // Every character the comment cannot hold is named, with its stand-in.
+      await page.evaluate(`document.getElementById('comment').focus()`);
+      await page.send('Input.insertText', { text: '¥〜x€' });
+      const named = await text('#comment-error');
+      for (const piece of ['“¥” (U+00A5)', '“〜” (U+301C)', '“€” (U+20AC)', '“￥”', '“～”']) assert.ok(named.includes(piece), named);
+      await page.evaluate(`document.getElementById('comment-fix').click()`);
+      await page.key('Backspace', 'Backspace', 8);
+      await page.waitFor(`document.getElementById('comment').value === '￥～x' && ${idle}`, 'the replaced comment');
+      assert.match(await text('#comment-count'), /^5 /);
+      // A failed conversion says why where the preview was, and leaves nothing else.
+      for (const [file, why] of [[notes, ja ? /ブラウザでは画像として読めません/ : /cannot read it as an image/], [plain, ja ? /すでに4色画像/ : /already a four-colour picture/]]) {
+        await page.send('DOM.setFileInputFiles', { nodeId, files: [file] });
+        await page.waitFor(`!document.getElementById('convert-error').hidden && document.getElementById('converter-name').textContent === '${path.basename(file)}'`, 'the failure');
+        assert.match(await text('#convert-error'), why);
+        assert.equal(await text('#preview, #options, .download-bar, #converter-warning'), '|||');
+      }
+      await shot('failed');
+      await page.evaluate(`document.querySelector('#convert-error button').click()`);
+      await page.waitFor(`document.getElementById('viewer-name').textContent === 'fuji'`, 'the picture opened');
+      assert.deepEqual(page.errors, []);
+    }
   },
 
   async convert() {
