@@ -137,9 +137,13 @@
       $('convert-error').hidden = true;
       ['preview', 'options'].forEach(function (id) { $(id).hidden = false; });
       document.querySelector('.download-bar').hidden = false;
-      var large = bitmap.width > SCREEN_WIDTH || bitmap.height > SCREEN_HEIGHT;
-      $('converter-warning').hidden = !large;
-      $('converter-warning').textContent = large ? t('tooLarge', bitmap.width, bitmap.height) : '';
+      // Larger than the reference screen: fitted to it unless the person says otherwise.
+      $('fit-screen').checked = bitmap.width > SCREEN_WIDTH || bitmap.height > SCREEN_HEIGHT;
+      conversion.sizeEdited = null;
+      $('size-w').value = bitmap.width;
+      $('size-h').value = bitmap.height;
+      $('size-note').textContent = t('sizeNote', bitmap.width, bitmap.height);
+      $('converter-warning').hidden = true;
       var original = $('original');
       original.width = bitmap.width;
       original.height = bitmap.height;
@@ -165,7 +169,8 @@
       }
       drawScreen($('converter-screen'), null);
       return engine.request(message, transfer, stageShown);
-    })).then(function () {
+    })).then(function (answer) {
+      $('size-options').hidden = !answer.resizes;
       conversion.ready = true;
       convert();
     }, function () {
@@ -174,10 +179,48 @@
     });
   }
 
+  // The size as vldtool encode --resize takes it: the reference screen's
+  // box, shrinking only, or the width or height typed, the other following
+  // the image's shape. The module works out the size, as vldtool does.
+  function resizeGeometry() {
+    if ($('size-options').hidden) return null;
+    if ($('fit-screen').checked) return SCREEN_WIDTH + 'x' + SCREEN_HEIGHT + '>';
+    var typed = conversion.sizeEdited && Math.floor(Number($(conversion.sizeEdited).value));
+    if (!(typed >= 1 && typed <= 65535)) return null;
+    return conversion.sizeEdited === 'size-w' ? typed + 'x' : 'x' + typed;
+  }
+  ['size-w', 'size-h'].forEach(function (id) {
+    $(id).addEventListener('input', function () {
+      conversion.sizeEdited = id;
+      $('fit-screen').checked = false;
+      convert();
+    });
+  });
+  $('fit-screen').addEventListener('change', function () {
+    conversion.sizeEdited = null;
+    convert();
+  });
+
+  // The result's size in the fields (but the one being typed) and on the
+  // preview, which shows the result 1:1 and the original over it.
+  function showSize(picture) {
+    ['size-w', 'size-h'].forEach(function (id, i) {
+      if (document.activeElement !== $(id)) $(id).value = i ? picture.height : picture.width;
+    });
+    var large = picture.width > SCREEN_WIDTH || picture.height > SCREEN_HEIGHT;
+    $('converter-warning').hidden = !large;
+    $('converter-warning').textContent = large ? t('tooLarge', picture.width, picture.height) : '';
+    if ($('result').width !== picture.width || $('result').height !== picture.height) {
+      $('result').width = picture.width;
+      $('result').height = picture.height;
+      page.preview.show(picture.width, picture.height, true);
+    }
+  }
+
   // Progress for work that takes long enough to notice.
   var progressTimer = 0;
   function stageShown(stage) {
-    $('progress-text').textContent = t({ load: 'stageLoad', pixels: 'stagePixels', reduce: 'stageReduce', encode: 'stageEncode' }[stage]);
+    $('progress-text').textContent = t({ load: 'stageLoad', pixels: 'stagePixels', resize: 'stageResize', reduce: 'stageReduce', encode: 'stageEncode' }[stage]);
   }
   function track(promise) {
     clearTimeout(progressTimer);
@@ -252,7 +295,7 @@
     var anchorX = anchorValue($('anchor-x')), anchorY = anchorValue($('anchor-y'));
     var job = words.then(function (answers) {
       if (answers) options.palette = answers.map(function (a) { return a.word; });
-      return engine.request({ op: 'convert', options: options, anchorX: anchorX, anchorY: anchorY, comment: comment },
+      return engine.request({ op: 'convert', options: options, anchorX: anchorX, anchorY: anchorY, comment: comment, resize: resizeGeometry() },
                             [], stageShown);
     });
     track(job).then(function (answer) {
@@ -261,6 +304,7 @@
       conversion.anchorX = anchorX;
       conversion.anchorY = anchorY;
       var result = $('result');
+      showSize(answer.picture);
       var context = result.getContext('2d');
       if (answer.picture.bitmap) {
         context.clearRect(0, 0, result.width, result.height);

@@ -68,9 +68,10 @@
     if (event.button !== 0) return;
     if (state.pick) {
       var box = inner.getBoundingClientRect();
-      var x = Math.floor((event.clientX - box.left) * state.width / box.width);
-      var y = Math.floor((event.clientY - box.top) * state.height / box.height);
-      if (x < 0 || y < 0 || x >= state.width || y >= state.height) return;
+      var original = $('original');
+      var x = Math.floor((event.clientX - box.left) * original.width / box.width);
+      var y = Math.floor((event.clientY - box.top) * original.height / box.height);
+      if (x < 0 || y < 0 || x >= original.width || y >= original.height) return;
       var pixel = $('original').getContext('2d').getImageData(x, y, 1, 1).data;
       var done = state.pick;
       page.preview.pick(null);
@@ -96,10 +97,10 @@
 
   page.preview = {
     // A new image of this size, shown whole.
-    show: function (width, height) {
+    show: function (width, height, keepScale) {
       state.width = width;
       state.height = height;
-      state.actual = false;
+      if (!keepScale) state.actual = false;
       layout();
     },
     layout: layout,
