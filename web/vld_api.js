@@ -2,7 +2,9 @@
 // vld_web.c). Runs inside Emscripten's factory, so HEAPU8 and friends are
 // always the current views, even after the memory has grown.
 
-var DITHER = { 'none': 0, 'floyd-steinberg': 1, 'ordered': 2 };
+// A Map, so that names an object would inherit ('toString', '__proto__')
+// are unknown names like any other.
+var DITHER = new Map([['none', 0], ['floyd-steinberg', 1], ['ordered', 2]]);
 var PICTURE_BYTES = 36;
 
 function vldBytes(bytes, what) {
@@ -139,8 +141,8 @@ Module['reduce'] = function (rgba, width, height, options) {
   vldSize(height, 'height');
   if (rgba.length !== width * height * 4) throw new RangeError('rgba must hold width * height * 4 bytes');
   options = options || {};
-  var dither = DITHER[options.dither === undefined ? 'none' : options.dither];
-  if (dither === undefined) throw new RangeError('dither must be none, floyd-steinberg or ordered');
+  var dither = DITHER.get(options.dither === undefined ? 'none' : options.dither);
+  if (dither === undefined) throw new RangeError('dither must be one of ' + Array.from(DITHER.keys()).join(', '));
   var palette = options.palette === undefined ? null : vldPalette(options.palette);
   var input = 0, palettePointer = 0, picture = 0;
   try {
