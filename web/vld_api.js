@@ -194,6 +194,39 @@ Module['keepPalette'] = function (indices, width, height, entries, knownWords) {
   }
 };
 
+// A copy of `bytes` in the module's memory for vldtool's C++, to be given
+// back with _web_bytes_delete.
+function vldBytesIn(bytes) {
+  var handle = _web_bytes_new(bytes.length);
+  if (!handle) throw new Error('out of memory');
+  HEAPU8.set(bytes, _web_bytes_data(handle));
+  return handle;
+}
+
+// What a PNG's text chunks say, read as vldtool encode reads them:
+// {comment, anchor: [x, y], palette: [four words]}, each only where the PNG
+// gives it intact.
+Module['pngText'] = function (png) {
+  png = vldBytes(png, 'png');
+  var handle = vldBytesIn(png), text = 0, fields = 0;
+  try {
+    text = _web_png_text(handle);
+    fields = vldAlloc(40);
+    if (!text) throw new Error('out of memory');
+    _web_png_text_fields(text, fields);
+    var f = HEAPU32.slice(fields >> 2, (fields >> 2) + 10), found = {};
+    var comment = _web_png_comment(text);
+    if (f[0]) found.comment = new TextDecoder().decode(HEAPU8.slice(comment, comment + f[1]));
+    if (f[2]) found.anchor = [f[3], f[4]];
+    if (f[5]) found.palette = Array.from(f.subarray(6, 10));
+    return found;
+  } finally {
+    _free(fields);
+    _web_png_text_delete(text);
+    _web_bytes_delete(handle);
+  }
+};
+
 // [red, green, blue] a palette word shows as, 8 bits each.
 Module['rgb'] = function (word) {
   var packed = _web_rgb(vldWord(word, 'word'));
