@@ -13,7 +13,7 @@
 #include "vld.h"
 #include "vld/decode.h"
 #include "vld/encode.h"
-#include "tools/png_text.h"
+#include "tools/text/png_text.h"
 #include "vld/reduce.h"
 
 namespace {
