@@ -21,65 +21,6 @@
     });
   }
 
-  // The comment and anchor a PNG carries as text (as vldtool decode writes
-  // them), which vldtool encode takes unless told otherwise. Chunks that are
-  // damaged or compressed are passed over, as vldtool does.
-  var crcTable = null;
-  function crc32(bytes) {
-    if (!crcTable) {
-      crcTable = new Int32Array(256);
-      for (var n = 0; n < 256; ++n) {
-        var c = n;
-        for (var k = 0; k < 8; ++k) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
-        crcTable[n] = c;
-      }
-    }
-    var crc = -1;
-    for (var i = 0; i < bytes.length; ++i) crc = crcTable[(crc ^ bytes[i]) & 255] ^ (crc >>> 8);
-    return (crc ^ -1) >>> 0;
-  }
-  // A number as vldtool reads one: decimal or 0x hex ("010" is ten).
-  function wordNumber(text) {
-    if (!/^(0[xX][0-9a-fA-F]+|[0-9]+)$/.test(text)) return -1;
-    var value = /^0[xX]/.test(text) ? parseInt(text.slice(2), 16) : parseInt(text, 10);
-    return value <= 65535 ? value : -1;
-  }
-  function pngText(bytes) {
-    var found = {};
-    var view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-    var utf8 = new TextDecoder('utf-8');
-    for (var at = 8; at + 12 <= bytes.length;) {
-      var length = view.getUint32(at);
-      if (length > bytes.length - at - 12) break;
-      var type = latin1Of(bytes.subarray(at + 4, at + 8));
-      var data = bytes.subarray(at + 8, at + 8 + length);
-      var intact = crc32(bytes.subarray(at + 4, at + 8 + length)) === view.getUint32(at + 8 + length);
-      at += length + 12;
-      if (type === 'IDAT' || type === 'IEND') break;
-      if (!intact || (type !== 'tEXt' && type !== 'iTXt')) continue;
-      var end = data.indexOf(0);
-      if (end < 0) continue;
-      var keyword = latin1Of(data.subarray(0, end)), text = data.subarray(end + 1);
-      if (type === 'iTXt') {
-        if (text.length < 2 || text[0] !== 0) continue;
-        var language = text.indexOf(0, 2), translated = language < 0 ? -1 : text.indexOf(0, language + 1);
-        if (translated < 0) continue;
-        text = text.subarray(translated + 1);
-      }
-      var value = type === 'iTXt' ? utf8.decode(text) : latin1Of(text);
-      if (keyword === 'Comment') found.comment = value;
-      if (keyword === 'Palette') {
-        var entries = value.split(',').map(wordNumber);
-        found.palette = entries.length === 4 && entries.every(function (w) { return w >= 0; }) ? entries : undefined;
-      }
-      if (keyword === 'Anchor') {
-        var words = value.split(',').map(wordNumber);
-        found.anchor = words.length === 2 && words.every(function (w) { return w >= 0; }) ? words : undefined;
-      }
-    }
-    return found;
-  }
-
   // What went wrong, where the preview was; nothing else of the last image
   // stays to mislead.
   function failed(text, action) {
@@ -116,19 +57,23 @@
     $('download-vld').disabled = true;
     $('result-size').textContent = '';
     stageShown('load');
-    // Each image starts from vldtool encode's defaults for it.
-    var png = null, known = null;
+    // Each image starts from vldtool encode's defaults for it: a PNG's text
+    // gives the comment, the anchor and the palette words, read by vldtool's
+    // own code in the module, which also refuses a PNG whose compressed data
+    // goes on after its last row before the browser decodes it.
+    var png = false, known = null;
     var textRead = file.arrayBuffer().then(function (buffer) {
       var bytes = new Uint8Array(buffer);
-      png = bytes.length > 8 && latin1Of(bytes.subarray(0, 4)) === '\x89PNG' ? bytes : null;
-      var text = png ? pngText(bytes) : {};
+      png = bytes.length > 8 && latin1Of(bytes.subarray(0, 4)) === '\x89PNG';
+      return png ? engine.request({ op: 'png', png: bytes }, [bytes.buffer]) : { text: {} };
+    }).then(function (answer) {
+      var text = answer.text;
       $('comment').value = text.comment === undefined ? '' : text.comment;
       $('anchor-x').value = text.anchor ? text.anchor[0] : 0;
       $('anchor-y').value = text.anchor ? text.anchor[1] : 0;
       known = text.palette || null;
     });
-    return track(Promise.all([loadBitmap(file), textRead]).then(function (loaded) {
-      var bitmap = loaded[0];
+    return track(textRead.then(function () { return loadBitmap(file); }).then(function (bitmap) {
       conversion.name = file.name;
       conversion.width = bitmap.width;
       conversion.height = bitmap.height;
@@ -158,7 +103,7 @@
       // A palette PNG goes along too: vldtool keeps the indices of one that
       // uses only the first four entries.
       var message = { op: 'source', width: bitmap.width, height: bitmap.height, png: png, knownWords: known };
-      var transfer = png ? [png.buffer] : [];
+      var transfer = [];
       if (engine.offscreen()) {
         message.bitmap = bitmap;
         transfer.push(bitmap);

@@ -96,12 +96,34 @@
     if (event.dataTransfer && event.dataTransfer.files.length) takeFiles(event.dataTransfer.files);
   });
 
-  var urls = new URLSearchParams(location.search).getAll('open');
-  openBytes(urls.map(function (url) {
-    var name = decodeURIComponent(url.replace(/[?#].*$/, '').replace(/^.*\//, '')) || url;
+  // The name a picture named in ?open= goes by: its path from the page's
+  // own folder where it lies there, else the last part of its path, with
+  // whole percent escapes decoded; a data: URL has no name of its own.
+  function nameOfUrl(text) {
+    var url;
+    try {
+      url = new URL(text, location.href);
+    } catch (e) {
+      return text;
+    }
+    if (url.protocol === 'data:') return t('linkPicture');
+    var folder = location.href.replace(/[?#].*$/, '').replace(/[^/]*$/, '');
+    var path = url.href.replace(/[?#].*$/, '');
+    var name = path.startsWith(folder) ? path.slice(folder.length) : path.replace(/^.*\//, '');
+    try {
+      name = decodeURIComponent(name);
+    } catch (e) {
+      // A bare % stays as it was written.
+    }
+    return name || text;
+  }
+
+  // Each address opens, or fails with its reason, on its own.
+  openBytes(new URLSearchParams(location.search).getAll('open').map(function (url) {
+    var name = nameOfUrl(url);
     return {
       name: name,
-      bytes: fetch(url).then(function (response) {
+      bytes: Promise.resolve().then(function () { return fetch(url); }).then(function (response) {
         if (!response.ok) throw new Error(response.status === 404 ? t('http404') : t('httpOther', response.status));
         return response.arrayBuffer();
       }, function () {

@@ -2,7 +2,9 @@
 // vld_web.c). Runs inside Emscripten's factory, so HEAPU8 and friends are
 // always the current views, even after the memory has grown.
 
-var DITHER = { 'none': 0, 'floyd-steinberg': 1, 'ordered': 2 };
+// A Map, so that names an object would inherit ('toString', '__proto__')
+// are unknown names like any other.
+var DITHER = new Map([['none', 0], ['floyd-steinberg', 1], ['ordered', 2]]);
 var PICTURE_BYTES = 36;
 
 function vldBytes(bytes, what) {
@@ -144,8 +146,8 @@ Module['reduce'] = function (rgba, width, height, options) {
   vldSize(height, 'height');
   if (rgba.length !== width * height * 4) throw new RangeError('rgba must hold width * height * 4 bytes');
   options = options || {};
-  var dither = DITHER[options.dither === undefined ? 'none' : options.dither];
-  if (dither === undefined) throw new RangeError('dither must be none, floyd-steinberg or ordered');
+  var dither = DITHER.get(options.dither === undefined ? 'none' : options.dither);
+  if (dither === undefined) throw new RangeError('dither must be one of ' + Array.from(DITHER.keys()).join(', '));
   var palette = options.palette === undefined ? null : vldPalette(options.palette);
   var input = 0, palettePointer = 0, picture = 0;
   try {
@@ -194,6 +196,39 @@ Module['keepPalette'] = function (indices, width, height, entries, knownWords) {
     _free(words);
     _free(colours);
     _free(input);
+  }
+};
+
+// A copy of `bytes` in the module's memory for vldtool's C++, to be given
+// back with _web_bytes_delete.
+function vldBytesIn(bytes) {
+  var handle = _web_bytes_new(bytes.length);
+  if (!handle) throw new Error('out of memory');
+  HEAPU8.set(bytes, _web_bytes_data(handle));
+  return handle;
+}
+
+// What a PNG's text chunks say, read as vldtool encode reads them:
+// {comment, anchor: [x, y], palette: [four words]}, each only where the PNG
+// gives it intact.
+Module['pngText'] = function (png) {
+  png = vldBytes(png, 'png');
+  var handle = vldBytesIn(png), text = 0, fields = 0;
+  try {
+    text = _web_png_text(handle);
+    fields = vldAlloc(40);
+    if (!text) throw new Error('out of memory');
+    _web_png_text_fields(text, fields);
+    var f = HEAPU32.slice(fields >> 2, (fields >> 2) + 10), found = {};
+    var comment = _web_png_comment(text);
+    if (f[0]) found.comment = new TextDecoder().decode(HEAPU8.slice(comment, comment + f[1]));
+    if (f[2]) found.anchor = [f[3], f[4]];
+    if (f[5]) found.palette = Array.from(f.subarray(6, 10));
+    return found;
+  } finally {
+    _free(fields);
+    _web_png_text_delete(text);
+    _web_bytes_delete(handle);
   }
 };
 

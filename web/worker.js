@@ -7,6 +7,8 @@ var modulePromise = createVld();
 // The image being converted and the last reduction of it, kept here so that
 // changing the anchor or the comment only encodes again.
 var source = null;
+// The PNG being converted, held from its text's reading to its pixels'.
+var sourcePng = null;
 var reduced = null;
 var reducedKey = '';
 
@@ -79,6 +81,11 @@ function handleMessage(message, reply) {
       if (message.op === 'decode') {
         var picture = withColours(vld, vld.decode(message.bytes));
         reply({ id: id, picture: picture }, pictureBuffers(picture));
+      } else if (message.op === 'png') {
+        sourcePng = null;
+        var text = vld.pngText(message.png);
+        sourcePng = message.png;
+        reply({ id: id, text: text });
       } else if (message.op === 'source') {
         stage('pixels');
         var rgba = message.rgba || imagePixels(message.bitmap);
@@ -86,7 +93,9 @@ function handleMessage(message, reply) {
         reduced = null;
         // Without a deflate stream (older browsers) the image is reduced.
         Promise.resolve().then(function () {
-          return message.png && typeof DecompressionStream !== 'undefined' ? paletteIndices(message.png) : null;
+          var png = message.png ? sourcePng : null;
+          sourcePng = null;
+          return png && typeof DecompressionStream !== 'undefined' ? paletteIndices(png) : null;
         }).catch(function () { return null; }).then(function (png) {
           source = { rgba: rgba, width: message.width, height: message.height,
                      kept: png && vld.keepPalette(png.indices, png.width, png.height, png.entries, message.knownWords) };

@@ -214,7 +214,8 @@ const groups = {
     for (const [picture, message] of encodeCases) assert.throws(() => vld.encode(picture), message, JSON.stringify(picture));
     const rgba = new Uint8Array(16);
     const reduceCases = [
-      [[rgba, 2, 2, { dither: 'atkinson' }], /dither/],
+      ...['atkinson', 'toString', '__proto__', 'constructor', 'hasOwnProperty', 1, null].map((dither) =>
+        [[rgba, 2, 2, { dither }], /^RangeError: dither must be one of none, floyd-steinberg, ordered$/]),
       [[rgba, 3, 2], /width \* height \* 4/],
       [[rgba, 2, 2, { palette: [1, 2] }], /four words/],
       [[rgba, 0, 2], /width/]

@@ -62,7 +62,7 @@ async function served(file) {
     const m = /port (\d+)/.exec(String(d));
     if (m) resolve(m[1]);
   }));
-  return { url: `http://127.0.0.1:${port}/?open=${path.basename(file)}`, stop: () => server.kill() };
+  return { url: `http://127.0.0.1:${port}/`, stop: () => server.kill() };
 }
 
 // A page at a phone's or a desktop's width, in Japanese or in English.
@@ -84,11 +84,22 @@ const groups = {
   async open() {
     const page = await browser.newPage(1280, 900);
     {
+      // Each address opens or fails on its own, under the name it was given.
       const file = path.join(samplesDir, 'sakura.vld');
       const server = await served(file);
+      const cases = [
+        ['sakura.vld', 'sakura.vld', null],
+        ['100%.vld', '100%.vld', 'the server has no such file (404)'],
+        ['%3Cb%3Enope%3C%2Fb%3E.vld', '<b>nope</b>.vld', 'the server has no such file (404)'],
+        ['data:;base64,' + encodeURIComponent(fs.readFileSync(file).toString('base64')), 'Picture in the link', null]
+      ];
       try {
-        await page.navigate(server.url);
-        await page.waitFor(`vldPage.entries[0] && vldPage.entries[0].picture`, 'sakura.vld from a server');
+        await page.navigate(server.url + '?' + cases.map(([query]) => 'open=' + query).join('&'));
+        await page.waitFor(`vldPage.entries.length === ${cases.length} && vldPage.entries.every((e) => e.picture || e.error)`, 'the addresses');
+        assert.deepEqual(await page.evaluate(`vldPage.entries.map((e) => [e.name, e.error])`),
+                         cases.map(([, name, error]) => [name, error]));
+        assert.deepEqual(await page.evaluate(`[...document.querySelectorAll('.entry-name')].map((e) => e.textContent)`),
+                         cases.map(([, name]) => name));
         // Fit by default: the largest whole zoom, each pixel a square.
         const { box, rgba } = await shownPixels(page);
         const expected = nativePng(file), zoom = box.width / expected.width;
