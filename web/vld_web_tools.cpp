@@ -9,7 +9,7 @@
 #include <new>
 #include <vector>
 
-#include "tools/png_text.h"
+#include "tools/text/png_text.h"
 
 extern "C" {
 
