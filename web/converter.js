@@ -182,32 +182,33 @@
     var box = $('comment-error');
     box.textContent = '';
     var lines = [];
-    if (result.bad.length) {
-      lines.push(t('commentBad', result.bad.map(function (b) { return t('commentNone', '“' + b.character + '”', b.name); }).join(t('and'))));
-      var fixes = result.bad.filter(function (b) { return b.replacement; });
-      if (fixes.length) {
-        lines.push(fixes.map(function (b) { return t('commentSuggest', '“' + b.replacement + '”', '“' + b.character + '”'); }).join(' '));
-      }
-    }
-    if (result.terminator) lines.push(t('commentTerminator'));
-    if (result.length > 127) lines.push(t('commentLong', result.length));
-    lines.forEach(function (line) {
+    var say = function (line) {
       var p = document.createElement('p');
       p.textContent = line;
       box.append(p);
-    });
-    if (result.bad.some(function (b) { return b.replacement; })) {
+    };
+    if (result.bad.length) lines.push(t('commentBad', result.bad.map(function (b) { return t('commentNone', '“' + b.character + '”', b.name); }).join(t('and'))));
+    if (result.terminator) lines.push(t('commentTerminator'));
+    if (result.length > 127) lines.push(t('commentLong', result.length));
+    lines.forEach(say);
+    box.hidden = !lines.length;
+    // The stand-ins come from vldtool's table in the module.
+    var text = $('comment').value;
+    if (result.bad.length) engine.request({ op: 'substitutes', characters: result.bad.map(function (b) { return b.character; }) }).then(function (answer) {
+      var pairs = result.bad.map(function (b, i) { return { character: b.character, replacement: answer.replacements[i] }; })
+                            .filter(function (p) { return p.replacement; });
+      if ($('comment').value !== text || !pairs.length) return;
+      say(pairs.map(function (p) { return t('commentSuggest', '“' + p.replacement + '”', '“' + p.character + '”'); }).join(' '));
       var fix = document.createElement('button');
       fix.type = 'button';
       fix.id = 'comment-fix';
       fix.textContent = t('commentReplace');
       fix.onclick = function () {
-        $('comment').value = cp932.replaceAll($('comment').value, result.bad);
+        $('comment').value = cp932.replaceAll($('comment').value, pairs);
         convert();
       };
       box.append(fix);
-    }
-    box.hidden = !lines.length;
+    });
     $('comment').setAttribute('aria-invalid', String(!!lines.length));
     $('comment-count').textContent = t('commentCount', result.length);
     return result.bytes;

@@ -35,16 +35,10 @@ var cp932 = (function () {
     return 'U+' + character.codePointAt(0).toString(16).toUpperCase().padStart(4, '0');
   }
 
-  // Where a character has no code, the one people type instead: the full
-  // width forms that code page 932 gives these (a JIS wave dash, a yen sign
-  // from a Western keyboard). Offered only where the table holds it.
-  var REPLACEMENTS = { '\u00a5': '\uffe5', '\u301c': '\uff5e', '\u2212': '\uff0d', '\u2016': '\u2225',
-                       '\u00a2': '\uffe0', '\u00a3': '\uffe1', '\u00ac': '\uffe2', '\u2014': '\u2015' };
-
   // {bytes, length, bad, terminator}: `bytes` (null unless every character
   // has a code, no 0x1A is given and there are at most `limit` of them),
   // `length` the bytes the characters that have a code take, `bad` each
-  // character without one, once, as {character, name, replacement}.
+  // character without one, once, as {character, name}.
   function encode(text, limit) {
     var bytes = [], bad = [], terminator = false;
     for (var character of text) {
@@ -60,11 +54,8 @@ var cp932 = (function () {
       if (!table) table = buildTable();
       var value = table.get(character);
       if (value === undefined) {
-        if (bad.every(function (b) { return b.character !== character; })) {
-          var replacement = Object.prototype.hasOwnProperty.call(REPLACEMENTS, character) && table.has(REPLACEMENTS[character])
-                          ? REPLACEMENTS[character] : null;
-          bad.push({ character: character, name: codePointName(character), replacement: replacement });
-        }
+        if (bad.every(function (b) { return b.character !== character; }))
+          bad.push({ character: character, name: codePointName(character) });
         continue;
       }
       if (value > 0xff) bytes.push(value >> 8);
@@ -75,10 +66,10 @@ var cp932 = (function () {
              length: bytes.length, bad: bad, terminator: terminator };
   }
 
-  // The text with every suggested replacement made.
-  function replaceAll(text, bad) {
+  // The text with each {character, replacement} made.
+  function replaceAll(text, pairs) {
     return Array.from(text).map(function (c) {
-      var found = bad.find(function (b) { return b.character === c && b.replacement; });
+      var found = pairs.find(function (p) { return p.character === c; });
       return found ? found.replacement : c;
     }).join('');
   }

@@ -254,3 +254,49 @@ Module['version'] = function () {
 Module['heapBytes'] = function () {
   return HEAPU8.length;
 };
+
+// The size vldtool encode --resize GEOMETRY gives an image of width x
+// height: [width, height].
+Module['resizeSize'] = function (width, height, geometry) {
+  vldSize(width, 'width');
+  vldSize(height, 'height');
+  var text = 0, out = 0;
+  try {
+    text = vldCopyIn(new TextEncoder().encode(String(geometry) + '\0'));
+    out = vldAlloc(8);
+    if (!_web_resized_size(text, width, height, out)) throw new RangeError('cannot resize ' + width + 'x' + height + ' by ' + geometry);
+    return [HEAPU32[out >> 2], HEAPU32[(out >> 2) + 1]];
+  } finally {
+    _free(out);
+    _free(text);
+  }
+};
+
+// RGBA pixels resampled as vldtool encode --resize resamples them.
+Module['resize'] = function (rgba, width, height, newWidth, newHeight) {
+  rgba = vldBytes(rgba, 'rgba');
+  [width, height, newWidth, newHeight].forEach(function (v) { vldSize(v, 'a size'); });
+  if (rgba.length !== width * height * 4) throw new RangeError('rgba must hold width * height * 4 bytes');
+  var input = 0, output = 0;
+  try {
+    input = vldCopyIn(rgba);
+    output = vldAlloc(newWidth * newHeight * 4);
+    if (!_web_resize(input, width, height, output, newWidth, newHeight)) throw new Error('out of memory');
+    return new Uint8ClampedArray(HEAPU8.subarray(output, output + newWidth * newHeight * 4));
+  } finally {
+    _free(output);
+    _free(input);
+  }
+};
+
+// The character vldtool suggests instead of one code page 932 cannot
+// hold ('￥' for '¥'), or null.
+Module['substitute'] = function (character) {
+  var text = vldCopyIn(new TextEncoder().encode(String(character) + '\0'));
+  try {
+    var found = _web_cp932_substitute(text);
+    return found ? UTF8ToString(found) : null;
+  } finally {
+    _free(text);
+  }
+};

@@ -144,6 +144,8 @@ function handleMessage(message, reply) {
           transfer.push(shown.rgba.buffer);
         }
         reply({ id: id, picture: shown, file: file }, transfer);
+      } else if (message.op === 'substitutes') {
+        reply({ id: id, replacements: message.characters.map(function (c) { return vld.substitute(c); }) });
       } else if (message.op === 'word') {
         reply({ id: id, word: vld.word(message.r, message.g, message.b) });
       } else {

@@ -279,7 +279,9 @@ const groups = {
     for (const character of refused) {
       const mine = cp932.encode('a' + character);
       assert.equal(mine.bad.length, 1, character);
-      assert.ok((stored('a' + character).refused || '').includes(`"${character}" (${mine.bad[0].name})`), character);
+      // Named as vldtool names it, with the stand-in vldtool suggests.
+      const substitute = vld.substitute(character);
+      assert.ok((stored('a' + character).refused || '').includes(`"${character}" (${mine.bad[0].name}` + (substitute ? `; use "${substitute}"` : ')')), character);
     }
     const cases = [['a'.repeat(127), null], ['a'.repeat(128), 'long'], ['桜'.repeat(64), 'long'], ['x\x1a', 'terminator']];
     for (const [text, error] of cases) {
@@ -287,11 +289,12 @@ const groups = {
       assert.equal(r.bad.length ? 'character' : r.terminator ? 'terminator' : r.bytes ? null : 'long', error, text);
       assert.equal(!!stored(text).refused, error !== null, text);
     }
-    // Every character without a code is named once; the usual stand-ins
-    // are offered, and the text they make is one vldtool stores.
+    // Every character without a code is named once; the stand-ins make a
+    // text that vldtool stores.
     const mixed = cp932.encode('¥1〜2¥—€', 127);
-    assert.equal(JSON.stringify(mixed.bad.map((b) => [b.character, b.replacement])), JSON.stringify([['¥', '￥'], ['〜', '～'], ['—', '―'], ['€', null]]));
-    assert.deepEqual(stored(cp932.replaceAll('¥1〜2—', mixed.bad)), { bytes: Buffer.from(cp932.encode('￥1～2―').bytes) });
+    assert.equal(JSON.stringify(mixed.bad.map((b) => [b.character, vld.substitute(b.character)])), JSON.stringify([['¥', '￥'], ['〜', '～'], ['—', '―'], ['€', null]]));
+    const pairs = mixed.bad.slice(0, 3).map((b) => ({ character: b.character, replacement: vld.substitute(b.character) }));
+    assert.deepEqual(stored(cp932.replaceAll('¥1〜2—', pairs)), { bytes: Buffer.from(cp932.encode('￥1～2―').bytes) });
   },
 
   // The site holds what a static host needs and stays small.

@@ -254,9 +254,9 @@ const groups = {
       await shot('convert');
       await page.evaluate(`document.getElementById('view-actual').click()`);
       const actual = await box(page, '#compare-inner');
-      assert.deepEqual([actual.width, actual.height], [W, H]);
-      await drag(page, [actual.x + 300, actual.y + 100], [actual.x + 100, actual.y + 50]);
-      assert.ok(await page.evaluate(`document.getElementById('compare').scrollLeft === 200 && !document.getElementById('result').classList.contains('smooth')`), `${label}: pans`);
+      assert.deepEqual([actual.width, actual.height], [768, 492], 'the result 1:1, fitted to the screen');
+      await drag(page, [actual.x + 300, actual.y + 100], [actual.x + 250, actual.y + 50]);
+      assert.ok(await page.evaluate(`document.getElementById('compare').scrollLeft === 50 && !document.getElementById('result').classList.contains('smooth')`), `${label}: pans`);
       await shot('actual');
       // A colour well used chooses "these four"; a colour picked from the image fills it.
       await page.evaluate(`(() => { const c = document.getElementById('colour-1'); c.focus(); c.value = '#102030'; c.dispatchEvent(new Event('input')); })()`);
@@ -265,11 +265,12 @@ const groups = {
       const shown = await box(page, '#compare');
       await page.click(shown.x + 10, shown.y + 20);
       const scroll = await page.evaluate(`[document.getElementById('compare').scrollLeft, document.getElementById('compare').scrollTop]`);
-      const at = ((20 + scroll[1]) * W + 10 + scroll[0]) * 4;
+      const at = (Math.floor((20 + scroll[1]) * W / 768) * W + Math.floor((10 + scroll[0]) * W / 768)) * 4;
       assert.equal(await page.evaluate(`document.getElementById('colour-1').value`), '#' + [...rgba.subarray(at, at + 3)].map((v) => v.toString(16).padStart(2, '0')).join(''));
       // Every character the comment cannot hold is named, with its stand-in.
       await page.evaluate(`document.getElementById('comment').focus()`);
       await page.send('Input.insertText', { text: '¥〜x€' });
+      await page.waitFor(`document.getElementById('comment-fix')`, 'the stand-ins');
       const named = await text('#comment-error');
       for (const piece of ['“¥” (U+00A5)', '“〜” (U+301C)', '“€” (U+20AC)', '“￥”', '“～”']) assert.ok(named.includes(piece), named);
       await page.evaluate(`document.getElementById('comment-fix').click()`);
@@ -362,8 +363,8 @@ const groups = {
     await phone.navigate(pageUrl);
     const doc = await phone.send('DOM.getDocument');
     const input = await phone.send('DOM.querySelector', { nodeId: doc.root.nodeId, selector: '#convert-input' });
-    // Larger than the reference screen: converted, with a warning; the
-    // PNG's own comment and anchor are taken, as vldtool encode takes them.
+    // Larger than the reference screen: fitted to it, as vldtool encode --fit
+    // fits it, byte for byte; the PNG's own comment and anchor are taken.
     const large = path.join(scratch, 'large.png');
     fs.writeFileSync(large, writeRgbaPng(800, 300, new Uint8Array(800 * 300 * 4).map((_, i) => (i & 3) === 3 ? 255 : i * 7),
       [['tEXt', 'Anchor', '0x10,017'], ['iTXt', 'Comment', '春の海'], ['tEXt', 'Comment', 'damaged']]));
@@ -372,11 +373,17 @@ const groups = {
     fs.writeFileSync(large, crc);
     await phone.send('DOM.setFileInputFiles', { nodeId: input.nodeId, files: [large] });
     await phone.waitFor(idle, 'the phone conversion');
-    assert.match(await phone.evaluate(`document.getElementById('converter-warning').textContent`), /800 × 300 is larger than the 768 × 512/);
-    assert.equal(await phone.evaluate(`['comment', 'anchor-x', 'anchor-y'].map((id) => document.getElementById(id).value).join('|')`), '春の海|16|17');
-    const saved = await download(phone, '#download-vld', path.join(downloads, 'large'));
-    execFileSync(vldtool, ['encode', large, '-o', path.join(scratch, 'large.vld')], { stdio: 'ignore' });
-    assert.ok(saved.bytes.equals(fs.readFileSync(path.join(scratch, 'large.vld'))), 'the PNG text is taken as vldtool takes it');
+    assert.equal(await phone.evaluate(`['comment', 'anchor-x', 'anchor-y', 'size-w', 'size-h'].map((id) => document.getElementById(id).value).join('|')`), '春の海|16|17|768|288');
+    const sized = async (label, args) => {
+      const saved = await download(phone, '#download-vld', path.join(downloads, label));
+      execFileSync(vldtool, ['encode', large, '-o', path.join(scratch, label + '.vld'), ...args], { stdio: 'ignore' });
+      assert.ok(saved.bytes.equals(fs.readFileSync(path.join(scratch, label + '.vld'))), label + ': what vldtool encode ' + args.join(' ') + ' writes');
+    };
+    await sized('fit', ['--fit']);
+    // A width typed: the height follows the image's shape; the box is unticked.
+    await phone.evaluate(`(() => { const w = document.getElementById('size-w'); w.focus(); w.value = '400'; w.dispatchEvent(new Event('input')); })()`);
+    await phone.waitFor(`${idle} && document.getElementById('size-h').value === '150' && !document.getElementById('fit-screen').checked`, 'the size typed');
+    await sized('typed', ['--resize', '400x']);
     // A picture's PNG from vldtool decode comes back as the same picture:
     // its indices, exact words, comment and anchor are kept.
     for (const name of fs.readdirSync(samplesDir).filter((n) => n.endsWith('.vld'))) {
@@ -384,6 +391,11 @@ const groups = {
       execFileSync(vldtool, ['decode', path.join(samplesDir, name), '-o', decoded]);
       await phone.send('DOM.setFileInputFiles', { nodeId: input.nodeId, files: [decoded] });
       await phone.waitFor(`${idle} && document.getElementById('converter-name').textContent === '${name}.png'`, name);
+      // Its size as it is, for one larger than the screen too.
+      if (await phone.evaluate(`document.getElementById('fit-screen').checked`)) {
+        await phone.evaluate(`document.getElementById('fit-screen').click()`);
+        await phone.waitFor(`${idle} && vldPage.conversion.picture.width === ${readPng(fs.readFileSync(decoded)).width}`, name + ' unfitted');
+      }
       const back = await download(phone, '#download-vld', path.join(downloads, name));
       assert.ok(back.bytes.equals(fs.readFileSync(path.join(samplesDir, name))), name + ' comes back unchanged');
     }
