@@ -191,7 +191,8 @@ const groups = {
   // What a newcomer meets, at both widths and in both languages.
   async ux() {
     const samples = fs.readdirSync(samplesDir).filter((n) => n.endsWith('.vld')).sort();
-    const W = 1000, H = 640, photo = path.join(scratch, 'photo.png'), rgba = new Uint8Array(W * H * 4).map((_, i) => (i & 3) === 3 ? 255 : (i * 37 >> 6) & 255);
+    const W = 1000, H = 640, photo = path.join(scratch, 'photo.png'), rgba = new Uint8Array(W * H * 4);
+    for (let i = 0; i < W * H; ++i) rgba.set([i % W / 4, i / W / 2.6, 128 + 127 * Math.sin(Math.hypot(i % W - 600, i / W - 300) / 30), 255].map(Math.floor), i * 4);
     fs.writeFileSync(photo, writeRgbaPng(W, H, rgba));
     const plain = path.join(scratch, 'fuji'), notes = path.join(scratch, 'notes.txt'), cut = path.join(scratch, 'cut.vld');
     fs.copyFileSync(path.join(samplesDir, 'fuji-night.vld'), plain);
