@@ -181,6 +181,84 @@ TEST(Quantize, GivenPaletteIsMappedNotRecoloured) {
   EXPECT_EQ(image.indices[99], 1);  // red
 }
 
+// The words chosen cannot be bettered by moving any level of any of them one
+// step, judged by the pixels' own 8-bit error; and every opaque pixel takes
+// the entry nearest its 8-bit value, also between two given words whose
+// midpoint falls inside one 5-bit level (91 lies nearer 99 than 82, though
+// it narrows to the level showing 90).
+TEST(Quantize, WordsAreALocalOptimumAndPixelsTakeTheNearest) {
+  const uint16_t grey10 = 0x5294, grey12 = 0x6318;  // levels 10 and 12: 82 and 99
+  const struct {
+    const char* name;
+    std::vector<Paint> paints;
+    const uint16_t* given;
+  } cases[] = {
+      {"chart",
+       {{{255, 255, 255, 255}, 80}, {{225, 225, 225, 255}, 6}, {{31, 119, 180, 255}, 4},
+        {{255, 127, 14, 255}, 4}, {{44, 160, 44, 255}, 4}, {{0, 0, 0, 255}, 2}},
+       nullptr},
+      {"icon",
+       {{{0, 0, 0, 0}, 30}, {{90, 140, 200, 255}, 25}, {{120, 60, 30, 255}, 20},
+        {{230, 210, 90, 255}, 15}, {{40, 40, 40, 255}, 10}},
+       nullptr},
+      {"between levels", {{{91, 91, 91, 255}, 50}, {{84, 84, 84, 255}, 50}}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Image image = MakeImage(c.paints);
+    vld_reduce_options options = Defaults();
+    vld_picture picture;
+    ASSERT_EQ(vld_reduce(image.rgba.data(), image.width, image.height, &options, &picture), VLD_OK);
+    const bool see_through = c.paints[0].rgba[3] == 0;
+    // The squared error of the opaque pixels with these words, each pixel
+    // at its nearest; and whether the picture's indices are those.
+    auto error = [&](const uint16_t* words, bool check_indices) {
+      uint64_t sum = 0;
+      for (size_t i = 0; i < image.rgba.size() / 4; ++i) {
+        const uint8_t* p = &image.rgba[4 * i];
+        if (p[3] < 128) continue;
+        auto distance = [&](uint16_t word) {
+          const Rgb rgb = GrbiToRgb(word);
+          return (p[0] - rgb.r) * (p[0] - rgb.r) + (p[1] - rgb.g) * (p[1] - rgb.g) +
+                 (p[2] - rgb.b) * (p[2] - rgb.b);
+        };
+        int best_distance = -1;
+        for (int k = see_through ? 1 : 0; k < 4; ++k)
+          if (best_distance < 0 || distance(words[k]) < best_distance)
+            best_distance = distance(words[k]);
+        if (check_indices) {
+          EXPECT_EQ(distance(words[picture.indices[i]]), best_distance) << "pixel " << i;
+        }
+        sum += uint64_t(best_distance);
+      }
+      return sum;
+    };
+    const uint64_t chosen = error(picture.palette, true);
+    for (int k = see_through ? 1 : 0; k < 4; ++k)
+      for (int shift : {1, 6, 11})
+        for (int step : {-1, 1}) {
+          uint16_t words[4];
+          std::memcpy(words, picture.palette, sizeof words);
+          const int level = (words[k] >> shift & 31) + step;
+          if (level < 0 || level > 31) continue;
+          words[k] = static_cast<uint16_t>((words[k] & ~(31 << shift)) | (level << shift));
+          EXPECT_GE(error(words, false), chosen) << "entry " << k << " bits " << shift;
+        }
+    vld_picture_free(&picture);
+  }
+  // Given words: 91 goes to 99, 84 to 82.
+  vld_reduce_options options = Defaults();
+  options.palette_given = 1;
+  const uint16_t words[4] = {grey10, grey12, grey12, grey12};
+  std::memcpy(options.palette, words, sizeof words);
+  const uint8_t rgba[8] = {91, 91, 91, 255, 84, 84, 84, 255};
+  vld_picture picture;
+  ASSERT_EQ(vld_reduce(rgba, 2, 1, &options, &picture), VLD_OK);
+  EXPECT_EQ(picture.indices[0], 1);
+  EXPECT_EQ(picture.indices[1], 0);
+  vld_picture_free(&picture);
+}
+
 TEST(Quantize, PaletteImagesKeepIndicesAndWords) {
   struct Case {
     const char* name;

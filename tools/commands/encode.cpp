@@ -159,8 +159,11 @@ int EncodeOne(const char* input, const char* output, const void* opaque) {
   const EncodeOptions& options = *static_cast<const EncodeOptions*>(opaque);
   std::vector<uint8_t> data;
   std::string error;
-  if (ReadInputFile(input, kMaxImageFileBytes, true, &data, &error) != kReadOk)
-    return Fail("encode", input, error);
+  const ReadResult read = ReadInputFile(input, kMaxImageFileBytes, true, &data, &error);
+  if (read == kReadTooLarge)
+    error = "too large (image files of " + std::to_string(kMaxImageFileBytes >> 30) +
+            " GiB or more are not read)";
+  if (read != kReadOk) return Fail("encode", input, error);
   Image png;
   if (!ReadImage(data, &png, &error)) return Fail("encode", input, error);
   PngText text;
