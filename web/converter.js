@@ -149,6 +149,7 @@
   // The result's size in the fields (but the one being typed) and on the
   // preview, which shows the result 1:1 and the original over it.
   function showSize(picture) {
+    $('size-note').textContent = t('sizeNote', conversion.width, conversion.height);
     ['size-w', 'size-h'].forEach(function (id, i) {
       if (document.activeElement !== $(id)) $(id).value = i ? picture.height : picture.width;
     });
@@ -270,7 +271,9 @@
       $('download-vld').disabled = conversion.again;
       status('');
     }, function (error) {
-      status(error.message);
+      // A size no picture can take is said beside the size fields.
+      if (error.code === 'resize') $('size-note').textContent = t('sizeRefused');
+      else status(page.reason(error));
     }).then(function () {
       conversion.busy = false;
       if (conversion.again) {

@@ -264,7 +264,8 @@ Module['resizeSize'] = function (width, height, geometry) {
   try {
     text = vldCopyIn(new TextEncoder().encode(String(geometry) + '\0'));
     out = vldAlloc(8);
-    if (!_web_resized_size(text, width, height, out)) throw new RangeError('cannot resize ' + width + 'x' + height + ' by ' + geometry);
+    if (!_web_resized_size(text, width, height, out))
+      throw Object.assign(new RangeError('cannot resize ' + width + 'x' + height + ' by ' + geometry), { code: 'resize' });
     return [HEAPU32[out >> 2], HEAPU32[(out >> 2) + 1]];
   } finally {
     _free(out);

@@ -385,6 +385,12 @@ const groups = {
     await phone.evaluate(`(() => { const w = document.getElementById('size-w'); w.focus(); w.value = '400'; w.dispatchEvent(new Event('input')); })()`);
     await phone.waitFor(`${idle} && document.getElementById('size-h').value === '150' && !document.getElementById('fit-screen').checked`, 'the size typed');
     await sized('typed', ['--resize', '400x']);
+    // A size the library could not read back is refused before it takes memory, as vldtool refuses it.
+    await phone.evaluate(`(() => { const w = document.getElementById('size-w'); w.value = '40000'; w.dispatchEvent(new Event('input')); })()`);
+    await phone.waitFor(`document.getElementById('size-note').textContent.includes('cannot hold')`, 'the refusal');
+    assert.notEqual(spawnSync(vldtool, ['encode', large, '-o', path.join(scratch, 'huge.vld'), '--resize', '40000x']).status, 0);
+    await phone.evaluate(`(() => { const w = document.getElementById('size-w'); w.value = '400'; w.dispatchEvent(new Event('input')); })()`);
+    await phone.waitFor(idle, 'a size again');
     // A picture's PNG from vldtool decode comes back as the same picture:
     // its indices, exact words, comment and anchor are kept.
     for (const name of fs.readdirSync(samplesDir).filter((n) => n.endsWith('.vld'))) {
