@@ -65,9 +65,9 @@ int DecodeOne(const char* input, const char* output, const void* opaque) {
   if (ReadInputFile(input, kMaxPictureFileBytes, true, &data, &error) != kReadOk)
     return Fail("decode", input, error);
   DecodedPicture picture;
-  const PictureStatus status = DecodePictureFile(data.data(), data.size(), &picture);
+  const int status = DecodePictureFile(data.data(), data.size(), &picture);
   const PictureHeader& header = picture.header;
-  if (status != kPictureOk) {
+  if (status != VLD_OK) {
     char reason[128];
     return Fail("decode", input,
                 PictureStatusText(status, &header, &picture.rows, reason, sizeof reason));

@@ -47,7 +47,7 @@ void Describe(const char* path, bool json, FileReport* report) {
     report->error = read == kReadTooLarge ? error : "cannot read: " + error;
     return;
   }
-  const PictureStatus status = DecodePictureFile(data.data(), data.size(), &report->picture);
+  const int status = DecodePictureFile(data.data(), data.size(), &report->picture);
   const PictureHeader& h = report->picture.header;
   if (h.comment_found) {
     const char* comment = reinterpret_cast<const char*>(data.data()) + kCommentOffset;
@@ -56,7 +56,7 @@ void Describe(const char* path, bool json, FileReport* report) {
     if (!Cp932ToUtf8(comment, shown, !json, &report->comment_utf8))
       report->comment_bytes = HexBytes(comment, shown);
   }
-  if (status != kPictureOk) {
+  if (status != VLD_OK) {
     char reason[128];
     report->error = PictureStatusText(status, &h, &report->picture.rows, reason, sizeof reason);
   }
