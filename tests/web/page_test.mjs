@@ -348,6 +348,14 @@ groups.bombs = async function () {
       assert.deepEqual([...rgba.subarray(i * 4, i * 4 + 3)], colours[pattern(i % box.width)], `${label}: pixel ${i} of ${JSON.stringify(box)}`);
     const thumb = await page.evaluate(`(() => { const c = document.querySelector('.entry .thumb'); return [c.width, c.height]; })()`);
     assert.ok(thumb[0] <= 256 && thumb[1] <= 128, `${label}: thumbnail ${thumb}`);
+    // At 2× and scrolled far in, the part scrolled to, each pixel twice.
+    const scrolled = await page.evaluate(`(() => { const z = document.getElementById('zoom'); z.value = '2'; z.dispatchEvent(new Event('change'));
+      const stage = document.getElementById('stage'); stage.scrollTo(20001, 0); return new Promise((r) => setTimeout(() => r(stage.scrollLeft), 200)); })()`);
+    const zoomed = await shownPixels(page), stage = await page.evaluate(`document.getElementById('stage').getBoundingClientRect().left`);
+    for (let x = 0; x < 200; ++x) {
+      const at = Math.floor((scrolled + x) / 2), shown = (stage - zoomed.box.x + x) * 4;
+      assert.deepEqual([...zoomed.rgba.subarray(shown, shown + 3)], colours[pattern(at)], `${label}: 2× at ${at}`);
+    }
     // Zoomed out to fit, it is the average of its colours.
     await page.evaluate(`(() => { const z = document.getElementById('zoom'); z.value = 'fit'; z.dispatchEvent(new Event('change')); })()`);
     const fit = await shownPixels(page), mean = [0, 1, 2].map((c) => {
