@@ -50,6 +50,8 @@
   };
 
   function convertImage(file) {
+    // A new image: the last one's memory may go with its worker.
+    engine.recycle();
     page.showMode('converter');
     conversion.ready = false;
     conversion.file = null;
@@ -258,7 +260,7 @@
         context.drawImage(answer.picture.bitmap, 0, 0);
         answer.picture.bitmap.close();
       } else {
-        context.putImageData(page.pictureImage(answer.picture, false), 0, 0);
+        context.putImageData(page.regionImage(answer.picture, 0, 0, answer.picture.width, answer.picture.height, false), 0, 0);
       }
       fillPalette($('result-palette'), answer.picture);
       // The pickers show the colours in use, ready to be changed by hand.

@@ -4,6 +4,9 @@
   'use strict';
   var t = page.t, $ = page.$;
   var entries = page.entries = [];  // {name, picture | error, button}
+  // Pictures are decoded in a worker of their own, which page.js ends once
+  // a large file has grown its memory; the converter's keeps its image.
+  var decoder = page.makeEngine();
 
   function addEntry(name, promise) {
     var entry = { name: name, picture: null, error: null };
@@ -22,13 +25,18 @@
     entry.button = button;
     $('picture-list').hidden = entries.length < 2;
     return promise.then(function (answer) {
+      if (entries.indexOf(entry) < 0) return;  // closed while it loaded
       entry.picture = answer.picture;
-      var thumb = page.imageCanvas(page.pictureImage(entry.picture, false));
+      // Averaged down in the worker where the picture is larger than that.
+      var small = answer.picture.thumb, picture = answer.picture;
+      var thumb = page.imageCanvas(small ? new ImageData(small.rgba, small.width, small.height)
+                                         : page.regionImage(picture, 0, 0, picture.width, picture.height, false));
+      picture.thumb = null;
       thumb.className = 'thumb';
       thumb.setAttribute('aria-hidden', 'true');
       button.prepend(thumb);
     }, function (error) {
-      entry.error = page.reason(error);
+      entry.error = error.kind === 'memory' ? t('noMemory') : page.reason(error);
       var reason = document.createElement('span');
       reason.className = 'entry-error';
       reason.textContent = entry.error;
@@ -42,7 +50,9 @@
     page.status(t('opening', list.map(function (f) { return f.name; }).join(', ')));
     var promises = list.map(function (file) {
       return addEntry(file.name, file.bytes.then(function (bytes) {
-        return page.engine.request({ op: 'decode', bytes: bytes }, [bytes.buffer]);
+        var decoded = decoder.request({ op: 'decode', bytes: bytes }, [bytes.buffer]);
+        decoded.then(decoder.recycle, decoder.recycle);
+        return decoded;
       }));
     });
     promises[0].then(page.showEntry);
@@ -51,6 +61,17 @@
       page.status(bad.length ? bad.map(function (e) { return t('damaged', e.name, e.error); }).join(' / ')
                         : page.count('opened', done.length));
     });
+  };
+
+  // Drops the entry, and with it the only reference to its indices.
+  page.closeEntry = function (entry) {
+    var at = entries.indexOf(entry);
+    if (at < 0) return;
+    entries.splice(at, 1);
+    entry.button.parentElement.remove();
+    entry.picture = null;
+    $('picture-list').hidden = entries.length < 2;
+    page.showEntry(entries[Math.min(at, entries.length - 1)] || null);
   };
 
   function readFile(file) {
@@ -144,7 +165,8 @@
     item.append(button);
     $('sample-list').append(item);
     page.engine.request({ op: 'decode', bytes: bytes.slice() }).then(function (answer) {
-      var thumb = page.imageCanvas(page.pictureImage(answer.picture, false));
+      var picture = answer.picture;
+      var thumb = page.imageCanvas(page.regionImage(picture, 0, 0, picture.width, picture.height, false));
       thumb.setAttribute('aria-hidden', 'true');
       button.prepend(thumb);
     }, function () {});

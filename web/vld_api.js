@@ -101,6 +101,60 @@ Module['decode'] = function (bytes) {
   }
 };
 
+// Decodes a picture file for showing it, row by row, holding no more of it
+// in the module's memory than a few rows: the header's fields, the indices
+// (width * height bytes), and for each of the two boxes ([width, height,
+// width, height]) the picture averaged down to fit it, {width, height, rgba},
+// or null where it fits as it is. A damaged file throws an Error with
+// vldtool's reason, a picture whose indices find no memory a RangeError.
+Module['decodeView'] = function (bytes, boxes) {
+  bytes = vldBytes(bytes, 'the picture file');
+  var input = vldCopyIn(bytes), header = 0, reason = 0, result = 0, sizes = 0, indices = null, refused = false;
+  Module['vldTakeRow'] = function (y, row, width) {
+    try {
+      indices = indices || new Uint8Array(width * HEAPU32[(header >> 2) + 1]);
+    } catch (e) {
+      refused = true;
+      return false;
+    }
+    indices.set(HEAPU8.subarray(row, row + width), y * width);
+    return true;
+  };
+  try {
+    header = vldAlloc(PICTURE_BYTES);
+    reason = vldAlloc(96);
+    result = vldAlloc(24);
+    sizes = vldAlloc(16);
+    HEAPU32.set(boxes, sizes >> 2);
+    var code = _web_decode_view(input, bytes.length, header, sizes, reason, result);
+    var base = header >> 2, width = HEAPU32[base], height = HEAPU32[base + 1];
+    if (refused) throw new RangeError('no memory for ' + width + ' × ' + height + ' pixels');
+    // The code lets a page say the reason in its own language.
+    if (code !== 0) throw Object.assign(new Error(UTF8ToString(reason)), { code: code });
+    var copies = [0, 1].map(function (i) {
+      var at = (result >> 2) + 3 * i, rgba = HEAPU32[at + 2];
+      if (!rgba) return null;
+      var size = HEAPU32[at] * HEAPU32[at + 1] * 4;
+      var copy = { width: HEAPU32[at], height: HEAPU32[at + 1], rgba: new Uint8ClampedArray(HEAPU8.slice(rgba, rgba + size).buffer) };
+      _free(rgba);
+      return copy;
+    });
+    return {
+      width: width, height: height, anchorX: HEAPU32[base + 2], anchorY: HEAPU32[base + 3],
+      palette: Array.from(HEAPU16.subarray((header + 16) >> 1, (header + 24) >> 1)),
+      comment: HEAPU8.slice(input + 4, input + 4 + HEAPU32[base + 8]),
+      indices: indices, shrunk: copies
+    };
+  } finally {
+    Module['vldTakeRow'] = null;
+    _free(sizes);
+    _free(result);
+    _free(reason);
+    _free(header);
+    _free(input);
+  }
+};
+
 // The bytes of a picture file for `p` (as decode and reduce give).
 Module['encode'] = function (p) {
   if (!p || typeof p !== 'object') throw new TypeError('encode wants a picture');
@@ -228,6 +282,20 @@ Module['pngText'] = function (png) {
   } finally {
     _free(fields);
     _web_png_text_delete(text);
+    _web_bytes_delete(handle);
+  }
+};
+
+// Why vldtool would refuse this PNG before decoding it (compressed data
+// going on after the last row, say), or '' where it reads it.
+Module['pngRefusal'] = function (png) {
+  png = vldBytes(png, 'png');
+  var handle = vldBytesIn(png), reason = 0;
+  try {
+    reason = vldAlloc(200);
+    return _web_png_refusal(handle, reason) ? UTF8ToString(reason) : '';
+  } finally {
+    _free(reason);
     _web_bytes_delete(handle);
   }
 };

@@ -6,9 +6,12 @@
 #include <emscripten.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <new>
+#include <string>
 #include <vector>
 
+#include "tools/image/header_checks.h"
 #include "tools/text/png_text.h"
 
 extern "C" {
@@ -42,5 +45,17 @@ EMSCRIPTEN_KEEPALIVE void web_png_text_fields(const PngText* text, uint32_t fiel
 }
 EMSCRIPTEN_KEEPALIVE const char* web_png_comment(const PngText* text) { return text->comment.data(); }
 EMSCRIPTEN_KEEPALIVE void web_png_text_delete(PngText* text) { delete text; }
+
+// 0 for a PNG vldtool reads, or 1 with its reason for refusing it before
+// any decoder sees it (`reason`: 200 bytes), as vldtool.exe does: at most
+// 64 KiB of compressed data after the last row, so that a small file cannot
+// make the browser inflate gigabytes.
+EMSCRIPTEN_KEEPALIVE int web_png_refusal(const std::vector<uint8_t>* png, char* reason) {
+  std::vector<uint8_t> cut;
+  std::string error;
+  if (BoundImage("PNG", &png, &cut, &error)) return 0;
+  std::snprintf(reason, 200, "%s", error.c_str());
+  return 1;
+}
 
 }  // extern "C"

@@ -17,9 +17,9 @@ function withColours(vld, picture) {
   return picture;
 }
 
-function pictureBuffers(picture) {
-  return [picture.indices.buffer, picture.rgba.buffer, picture.comment.buffer];
-}
+// The boxes a picture is averaged down to fit when it is larger: the list's
+// thumbnail, and the view of it zoomed out.
+var SHRINK_BOXES = [256, 128, 2048, 1024];
 
 // RGBA pixels of an image file as the browser decodes it, untouched by
 // colour management, as vldtool reads the file's own samples.
@@ -73,16 +73,29 @@ function paletteIndices(bytes) {
   });
 }
 
-function handleMessage(message, reply) {
+function handleMessage(message, send) {
   modulePromise.then(function (vld) {
     var id = message.id;
+    // Each answer says how large the module has grown; the page ends a
+    // worker that has grown large (see page.js).
+    var reply = function (answer, transfer) {
+      answer.heap = vld.heapBytes();
+      send(answer, transfer);
+    };
     var stage = function (name) { reply({ id: id, stage: name }); };
     try {
       if (message.op === 'decode') {
-        var picture = withColours(vld, vld.decode(message.bytes));
-        reply({ id: id, picture: picture }, pictureBuffers(picture));
+        var picture = withColours(vld, vld.decodeView(message.bytes, SHRINK_BOXES));
+        picture.thumb = picture.shrunk[0];
+        picture.zoomedOut = picture.shrunk[1];
+        delete picture.shrunk;
+        var buffers = [picture.indices.buffer, picture.comment.buffer];
+        [picture.thumb, picture.zoomedOut].forEach(function (copy) { if (copy) buffers.push(copy.rgba.buffer); });
+        reply({ id: id, picture: picture }, buffers);
       } else if (message.op === 'png') {
         sourcePng = null;
+        var refusal = vld.pngRefusal(message.png);
+        if (refusal) throw new Error(refusal);
         var text = vld.pngText(message.png);
         sourcePng = message.png;
         reply({ id: id, text: text });
@@ -130,7 +143,7 @@ function handleMessage(message, reply) {
         });
         var shown = withColours(vld, {
           width: reduced.width, height: reduced.height, palette: reduced.palette.slice(),
-          indices: new Uint8Array(0), comment: new Uint8Array(0), rgba: new Uint8ClampedArray(0)
+          indices: new Uint8Array(0), comment: new Uint8Array(0)
         });
         var transfer = [file.buffer];
         if (typeof OffscreenCanvas !== 'undefined') {
@@ -140,8 +153,8 @@ function handleMessage(message, reply) {
           shown.bitmap = canvas.transferToImageBitmap();
           transfer.push(shown.bitmap);
         } else {
-          shown.rgba = reduced.rgba.slice();
-          transfer.push(shown.rgba.buffer);
+          shown.indices = reduced.indices.slice();
+          transfer.push(shown.indices.buffer);
         }
         reply({ id: id, picture: shown, file: file }, transfer);
       } else if (message.op === 'substitutes') {
@@ -159,10 +172,11 @@ function handleMessage(message, reply) {
         source = null;
         reduced = null;
       }
-      reply({ id: id, error: error && error.message ? error.message : String(error), code: error && error.code });
+      reply({ id: id, error: error && error.message ? error.message : String(error), code: error && error.code,
+              kind: error instanceof RangeError && message.op === 'decode' ? 'memory' : undefined });
     }
   }, function (error) {
-    reply({ id: message.id, error: 'the module did not start: ' + error });
+    send({ id: message.id, error: 'the module did not start: ' + error });
   });
 }
 
@@ -170,5 +184,7 @@ if (inWorker) {
   self.onmessage = function (event) {
     handleMessage(event.data, function (answer, transfer) { self.postMessage(answer, transfer || []); });
   };
+  // Running: a failure from now on is this worker's, not one of starting.
+  self.postMessage({});
 }
 return handleMessage;

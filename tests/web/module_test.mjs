@@ -309,7 +309,8 @@ const groups = {
     // samples included), not the module for node beside it.
     const gzipped = ['index.html', ...sources].reduce((sum, name) => sum + zlib.gzipSync(fs.readFileSync(path.join(site, name)), { level: 9 }).length, 0);
     console.log(`site: ${files.length} files, the page ${gzipped} bytes gzipped`);
-    assert.ok(gzipped <= 100 * 1024, `${gzipped} bytes gzipped`);
+    // The module holds vldtool's PNG rules and resize as well as the library.
+    assert.ok(gzipped <= 128 * 1024, `${gzipped} bytes gzipped`);
     for (const name of files.filter((n) => /\.(html|js|mjs|css)$/.test(n)))
       assert.doesNotMatch(fs.readFileSync(path.join(site, name), 'utf8'), /https?:\/\/(?!www\.w3\.org)/, name + ' names no other host');
   }

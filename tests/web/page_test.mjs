@@ -10,7 +10,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { launch } from './cdp.mjs';
-import { readPng, writeRgbaPng } from './png.mjs';
+import { readPng, writePalettePng, writeRgbaPng } from './png.mjs';
 
 const [group, site, vldtool, samplesDir, shots] = process.argv.slice(2).map((a, i) => (i ? path.resolve(a) : a));
 const pageUrl = pathToFileURL(path.join(site, 'index.html')).href;
@@ -79,6 +79,39 @@ const drag = async (page, from, to) => {
   for (const [type, [x, y]] of [['mousePressed', from], ['mouseMoved', to], ['mouseReleased', to]])
     await page.send('Input.dispatchMouseEvent', { type, x, y, button: 'left', buttons: type === 'mouseReleased' ? 0 : 1, clickCount: 1 });
 };
+
+// The resident memory of Chromium's whole process tree, the tab's cost.
+function treeMemory() {
+  const parents = new Map();
+  for (const pid of fs.readdirSync('/proc').filter((n) => /^\d+$/.test(n))) {
+    try {
+      const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+      parents.set(Number(pid), Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]));
+    } catch { /* gone */ }
+  }
+  let total = 0;
+  for (const todo = [browser.pid]; todo.length;) {
+    const pid = todo.pop();
+    try {
+      total += Number(/VmRSS:\s+(\d+)/.exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'))[1]) * 1024;
+    } catch { /* gone */ }
+    for (const [child, parent] of parents) if (parent === pid) todo.push(child);
+  }
+  return total;
+}
+
+// The highest tree memory while `work` runs, and how long it took.
+async function peakWhile(work) {
+  let peak = treeMemory();
+  const timer = setInterval(() => { peak = Math.max(peak, treeMemory()); }, 50);
+  const start = Date.now();
+  try {
+    await work();
+  } finally {
+    clearInterval(timer);
+  }
+  return { peak: Math.max(peak, treeMemory()), ms: Date.now() - start };
+}
 
 const groups = {
   async open() {
@@ -414,6 +447,86 @@ const groups = {
     fs.writeFileSync(path.join(shots, 'phone-convert.png'), await phone.screenshot());
     assert.deepEqual([...page.errors, ...phone.errors], []);
   }
+};
+
+groups.bombs = async function () {
+  // Pictures at the size limit from 20 KB files: one row, repeated.
+  const { default: createVld } = await import(pathToFileURL(path.join(site, 'vld.mjs')).href);
+  const vld = await createVld({ wasmBinary: fs.readFileSync(path.join(site, 'vld.wasm')) });
+  const palette = [0, 0x7bde, 0xf800, 0x07c0], colours = palette.map((w) => vld.rgb(w));
+  const pattern = (x) => (x * 7 >> 3) & 3;
+  const page = await browser.newPage(1280, 900);
+  await page.send('Page.addScriptToEvaluateOnNewDocument', { source: `window.longestTask = 0; new PerformanceObserver((list) =>
+    list.getEntries().forEach((e) => { longestTask = Math.max(longestTask, e.duration); })).observe({ type: 'longtask' });` });
+  const MB = 1 << 20;
+  for (const [width, height] of [[65535, 4091], [16376, 16376]]) {
+    const indices = new Uint8Array(width * height);
+    for (let x = 0; x < width; ++x) indices[x] = pattern(x);
+    for (let y = 1; y < height; ++y) indices.copyWithin(y * width, 0, width);
+    const file = path.join(scratch, `bomb-${width}x${height}.vld`);
+    fs.writeFileSync(file, vld.encode({ width, height, palette, indices }));
+    const label = `${width} × ${height} from ${fs.statSync(file).size} bytes`;
+    // Opened with the picker in a page already there, so that the growth is the picture's.
+    await page.navigate(pageUrl);
+    const { root } = await page.send('DOM.getDocument');
+    const { nodeId } = await page.send('DOM.querySelector', { nodeId: root.nodeId, selector: '#open-input' });
+    await page.send('HeapProfiler.collectGarbage');
+    const before = treeMemory();
+    const open = await peakWhile(async () => {
+      await page.send('DOM.setFileInputFiles', { nodeId, files: [file] });
+      await page.waitFor(`vldPage.entries[0] && vldPage.entries[0].picture && document.querySelector('.entry .thumb')`, label, 60);
+    });
+    const longest = await page.evaluate('longestTask');
+    console.log(`${label}: open ${open.ms} ms, longest task ${Math.round(longest)} ms, tab +${Math.round((open.peak - before) / MB)} MB at peak`);
+    assert.ok(longest <= 200, `${label}: the page stopped for ${longest} ms`);
+    assert.ok(open.peak - before <= width * height + 64 * MB, `${label}: the tab grew by ${open.peak - before} bytes`);
+    // What is on screen is the picture's corner, 1:1; the thumbnail is small.
+    fs.mkdirSync(shots, { recursive: true });
+    fs.writeFileSync(path.join(shots, `bomb-${width}x${height}.png`), await page.screenshot());
+    const { box, rgba } = await shownPixels(page);
+    assert.ok(box.width < width && box.height < height, `${label}: only the part on screen is drawn`);
+    for (let i = 0; i < box.width * Math.min(box.height, box.screen - box.y); ++i)
+      assert.deepEqual([...rgba.subarray(i * 4, i * 4 + 3)], colours[pattern(i % box.width)], `${label}: pixel ${i} of ${JSON.stringify(box)}`);
+    const thumb = await page.evaluate(`(() => { const c = document.querySelector('.entry .thumb'); return [c.width, c.height]; })()`);
+    assert.ok(thumb[0] <= 256 && thumb[1] <= 128, `${label}: thumbnail ${thumb}`);
+    // At 2× and scrolled far in, the part scrolled to, each pixel twice.
+    const scrolled = await page.evaluate(`(() => { const z = document.getElementById('zoom'); z.value = '2'; z.dispatchEvent(new Event('change'));
+      const stage = document.getElementById('stage'); stage.scrollTo(20001, 0); return new Promise((r) => setTimeout(() => r(stage.scrollLeft), 200)); })()`);
+    const zoomed = await shownPixels(page), stage = await page.evaluate(`document.getElementById('stage').getBoundingClientRect().left`);
+    for (let x = 0; x < 200; ++x) {
+      const at = Math.floor((scrolled + x) / 2), shown = (stage - zoomed.box.x + x) * 4;
+      assert.deepEqual([...zoomed.rgba.subarray(shown, shown + 3)], colours[pattern(at)], `${label}: 2× at ${at}`);
+    }
+    // Zoomed out to fit, it is the average of its colours.
+    await page.evaluate(`(() => { const z = document.getElementById('zoom'); z.value = 'fit'; z.dispatchEvent(new Event('change')); })()`);
+    const fit = await shownPixels(page), mean = [0, 1, 2].map((c) => {
+      let sum = 0;
+      for (let x = 0; x < 256; ++x) sum += colours[pattern(x)][c];
+      return sum / 256;
+    });
+    assert.ok(fit.box.width <= 1280 && fit.box.height <= 900 * 0.75, `${label}: fits ${JSON.stringify(fit.box)}`);
+    const middle = ((fit.box.height >> 1) * fit.box.width + (fit.box.width >> 1)) * 4;
+    assert.ok(mean.every((v, c) => Math.abs(fit.rgba[middle + c] - v) < 24), `${label}: ${fit.rgba.subarray(middle, middle + 3)} for ${mean}`);
+    // Closing it gives the memory back.
+    await page.evaluate(`document.getElementById('close-picture').click()`);
+    await page.send('HeapProfiler.collectGarbage');
+    assert.ok(treeMemory() - before <= 64 * MB, `${label}: ${treeMemory() - before} bytes kept after closing`);
+  }
+
+  // A palette PNG whose data goes on for 128 MB of zeros after its last row
+  // is refused before anything inflates it.
+  const bomb = path.join(scratch, 'bomb.png');
+  fs.writeFileSync(bomb, writePalettePng(16, 16, [[0, 0, 0], [255, 255, 255]], 128 * MB));
+  await page.navigate(pageUrl);
+  const { root } = await page.send('DOM.getDocument');
+  const { nodeId } = await page.send('DOM.querySelector', { nodeId: root.nodeId, selector: '#convert-input' });
+  const refused = await peakWhile(async () => {
+    await page.send('DOM.setFileInputFiles', { nodeId, files: [bomb] });
+    await page.waitFor(`document.getElementById('status').textContent.includes('bytes of image data')`, 'the PNG refused');
+  });
+  console.log(`palette PNG bomb: refused in ${refused.ms} ms`);
+  assert.ok(refused.ms < 1000, `the PNG took ${refused.ms} ms`);
+  assert.deepEqual(page.errors, []);
 };
 
 try {
