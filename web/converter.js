@@ -67,7 +67,10 @@
     var textRead = file.arrayBuffer().then(function (buffer) {
       var bytes = new Uint8Array(buffer);
       png = bytes.length > 8 && latin1Of(bytes.subarray(0, 4)) === '\x89PNG';
-      return png ? engine.request({ op: 'png', png: bytes }, [bytes.buffer]) : { text: {} };
+      return png ? engine.request({ op: 'png', png: bytes }, [bytes.buffer]).catch(function (error) {
+        error.png = true;
+        throw error;
+      }) : { text: {} };
     }).then(function (answer) {
       var text = answer.text;
       $('comment').value = text.comment === undefined ? '' : text.comment;
@@ -120,9 +123,10 @@
       $('size-options').hidden = !answer.resizes;
       conversion.ready = true;
       convert();
-    }, function () {
+    }, function (error) {
       $('converter-name').textContent = file.name;
-      failed(t('cannotConvert', file.name));
+      // vldtool's refusal of a PNG whose data would inflate far past its pixels.
+      failed(error && error.png ? t('pngRefused', file.name, error.message) : t('cannotConvert', file.name));
     });
   }
 

@@ -179,7 +179,9 @@
     $('mode-viewer').setAttribute('aria-pressed', String(viewer));
     $('mode-converter').setAttribute('aria-pressed', String(!viewer));
     document.querySelector('.modes').hidden = !(page.entries.length && page.conversion.name);
+    // The first screen's words and samples make room for what was opened.
     $('samples').hidden = true;
+    document.querySelector('[data-t="tagline"]').hidden = true;
   };
   $('mode-viewer').onclick = function () { page.showMode('viewer'); };
   $('mode-converter').onclick = function () { page.showMode('converter'); };
