@@ -279,7 +279,7 @@ const groups = {
     for (const character of refused) {
       const mine = cp932.encode('a' + character);
       assert.equal(mine.error, 'character', character);
-      assert.ok((stored('a' + character).refused || '').includes(`"${character}" (${mine.name})`), character);
+      assert.ok((stored('a' + character).refused || '').includes(`"${character}" (${mine.name}`), character);
     }
     const cases = [['a'.repeat(127), null], ['a'.repeat(128), 'long'], ['桜'.repeat(64), 'long'], ['x\x1a', 'terminator']];
     for (const [text, error] of cases) {
