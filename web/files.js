@@ -6,7 +6,7 @@
   var entries = page.entries = [];  // {name, picture | error, button}
   // Pictures are decoded in a worker of their own, which page.js ends once
   // a large file has grown its memory; the converter's keeps its image.
-  var decoder = page.makeEngine();
+  var decoder = page.makeEngine(true);
 
   function addEntry(name, promise) {
     var entry = { name: name, picture: null, error: null };

@@ -13,7 +13,8 @@
   // file read into it) is ended once it is idle, and a fresh one started
   // for the next request.
   var RETIRE_BYTES = 32 << 20;
-  page.makeEngine = function () {
+  // `eager`: started now, so that its module is ready when it is first asked.
+  page.makeEngine = function (eager) {
     var pending = new Map(), next = 1, worker = null, inPage = null, heap = 0, failed = false, alive = false;
     function receive(answer) {
       var entry = pending.get(answer.id);
@@ -44,7 +45,10 @@
           event.preventDefault();
           worker = null;
           failed = !alive;
-          pending.forEach(function (entry) { entry.reject(Object.assign(new Error(event.message || 'the worker stopped'), { kind: 'memory' })); });
+          var message = event.message || 'the worker stopped';
+          pending.forEach(function (entry) {
+            entry.reject(Object.assign(new Error(message), { kind: /memory/i.test(message) ? 'memory' : undefined }));
+          });
           pending.clear();
         };
       } catch (e) {
@@ -52,6 +56,7 @@
         worker = null;
       }
     }
+    if (eager) start();
     return {
       offscreen: function () { return !failed && typeof OffscreenCanvas !== 'undefined'; },
       request: function (message, transfer, onStage) {

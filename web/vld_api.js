@@ -109,6 +109,8 @@ Module['decode'] = function (bytes) {
 // vldtool's reason, a picture whose indices find no memory a RangeError.
 Module['decodeView'] = function (bytes, boxes) {
   bytes = vldBytes(bytes, 'the picture file');
+  if (!boxes || boxes.length !== 4) throw new TypeError('boxes must hold two widths and heights');
+  boxes = Array.from(boxes, function (side, i) { return vldSize(side, 'box side ' + i); });
   var input = vldCopyIn(bytes), header = 0, reason = 0, result = 0, sizes = 0, indices = null, refused = false;
   Module['vldTakeRow'] = function (y, row, width) {
     try {

@@ -222,6 +222,9 @@ const groups = {
     ];
     for (const [args, message] of reduceCases) assert.throws(() => vld.reduce(...args), message);
     assert.throws(() => vld.decode('HK03'), /Uint8Array/);
+    const file = vld.encode(good);
+    for (const [boxes, message] of [[undefined, /two widths/], [[1, 2, 3, 4, 5], /two widths/], [[1, 2, 0, 4], /box side 2/]])
+      assert.throws(() => vld.decodeView(file, boxes), message);
     for (const args of [[256, 0, 0], [0, -1, 0], [0, 0, 1.5]]) assert.throws(() => vld.word(...args), /0 to 255/);
   },
 
