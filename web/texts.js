@@ -8,7 +8,7 @@ var vldPage = {};
     en: {
       title: 'Four-colour pictures',
       tagline: 'A .vld picture is a small image in four colours that a desktop viewer shows on top of the screen for a few seconds, at the place the picture asks for. View them here, or make one from any image: nothing leaves this device.',
-      samples: 'Try a sample', viewFit: 'Fit', viewActual: '1:1', previewScale: 'Preview size',
+      samples: 'Try a sample', viewFit: 'Fit', viewActual: '1:1', previewScale: 'Preview size', previewScroll: 'Preview: at 1:1 the arrow keys scroll it',
       seethroughOff: 'See-through is off for this picture: its background (colour 0) is not stored as exact black (0x0000), so the viewer always shows it.',
       paletteNote: 'Each pixel is one of these four colours. Colour 0 is the background: when it is stored as exact black (0x0000), the viewer can let the wallpaper show through it; a black stored as 0x0001 looks the same but always shows.',
       paletteStored: 'stored as {0}', paletteClear: 'exact black: the wallpaper can show through', paletteOpaque: 'stored as {0}: looks black but always shows',
@@ -55,7 +55,7 @@ var vldPage = {};
     ja: {
       title: '4色画像ビューア',
       tagline: '.vld 画像は4色の小さな画像です。デスクトップのビューアが、画像の指定する位置に数秒間、画面の手前に表示します。ここで表示したり、どんな画像からでも作ったりできます。ファイルはこの端末の外に送られません。',
-      samples: 'サンプルを開く', viewFit: '全体', viewActual: '1:1', previewScale: 'プレビューの大きさ',
+      samples: 'サンプルを開く', viewFit: '全体', viewActual: '1:1', previewScale: 'プレビューの大きさ', previewScroll: 'プレビュー: 1:1 では矢印キーでスクロールします',
       seethroughOff: 'この画像では壁紙透過を使えません: 背景 (色 0) が完全な黒 (0x0000) として保存されていないため、ビューアは常に表示します。',
       paletteNote: 'どの画素もこの4色のどれかです。色 0 は背景で、完全な黒 (0x0000) として保存されていると、ビューアはそこに壁紙を透かして見せられます。0x0001 の黒は見た目は同じでも常に表示されます。',
       paletteStored: '保存値 {0}', paletteClear: '完全な黒: 壁紙を透かせます', paletteOpaque: '保存値 {0}: 黒に見えますが常に表示されます',
