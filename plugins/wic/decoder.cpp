@@ -188,8 +188,11 @@ class Decoder : public IWICBitmapDecoder {
     back.QuadPart = static_cast<LONGLONG>(was.QuadPart);
     stream->Seek(back, STREAM_SEEK_SET, nullptr);
     if (FAILED(hr)) return hr == WINCODEC_ERR_IMAGESIZEOUTOFRANGE ? S_OK : hr;
-    char reason[64];
-    if (std::strcmp(vld_decode_reason(data, size, reason, sizeof reason), "ok") == 0)
+    // A header of ours is enough to claim the stream, as other codecs judge
+    // by theirs; damaged rows are Initialize's to report, and a picture's
+    // size, however large, costs nothing to read here.
+    vld_picture header;
+    if (vld_info(data, size, &header) == VLD_OK)
       *capability = WICBitmapDecoderCapabilityCanDecodeAllImages;
     std::free(data);
     return S_OK;
