@@ -32,6 +32,8 @@
   IfErrors velinde_no_previous
   StrCmp $R1 0 0 velinde_no_previous
   Delete "$R0\Uninstall.exe"
+  ; The folder about to be filled again is the installer's working folder.
+  StrCmp $R0 $INSTDIR velinde_no_previous
   RMDir "$R0"
   velinde_no_previous:
 !macroend
