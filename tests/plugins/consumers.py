@@ -291,6 +291,11 @@ def run_all(config, work, paths):
             return None
         return "no error"
 
+    def refusal(argv, reason):
+        result = subprocess.run(argv, capture_output=True, text=True)
+        return None if result.returncode == 1 and reason in result.stderr else "exit %d: %s" % (
+            result.returncode, result.stderr.strip())
+
     sample = open(os.path.join(config["source"], "samples", "waves.vld"), "rb").read()
     for file_name, data in damaged(sample):
         path = os.path.join(pictures, file_name)
@@ -308,8 +313,8 @@ def run_all(config, work, paths):
               data, 5, MIME_TYPE)
         check("thumbnailer rejects " + file_name, lambda: None if thumbnailer(
             path, 64, out).returncode > 0 and not os.path.exists(out) else "a thumbnail")
-        check("QImageReader rejects " + file_name, lambda: None if subprocess.run(
-            [config["qt_read"], path, out], capture_output=True).returncode == 1 else "no")
+        check("QImageReader rejects %s, logging why" % file_name, refusal, [config["qt_read"], path,
+                                                                           out], reason)
 
     def bounded_run(argv, reason):
         """A 256-pixel thumbnail of the bombs' even mix of colours, or the
