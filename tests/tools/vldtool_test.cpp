@@ -323,6 +323,57 @@ TEST_F(VldtoolTest, EncodeOverridesTheTextAndReportsWhatItWrote) {
   EXPECT_FALSE(ReadText(Path("wide.vld")).empty());
 }
 
+// --resize and --fit scale the image before it is reduced: the picture has
+// the size asked for, and its left half stays red and its right half blue.
+TEST_F(VldtoolTest, EncodeResizesAsAsked) {
+  auto halves = [](uint32_t width, uint32_t height) {
+    Bytes rgba(size_t{width} * height * 4, 255);
+    for (size_t i = 0; i < size_t{width} * height; ++i) {
+      const bool left = i % width < width / 2;
+      rgba[4 * i] = left ? 220 : 20, rgba[4 * i + 1] = 30, rgba[4 * i + 2] = left ? 20 : 220;
+    }
+    return rgba;
+  };
+  WritePng(Path("photo.png"), 1200, 800, halves(1200, 800));
+  WritePng(Path("small.png"), 300, 200, halves(300, 200));
+  const Bytes colormap = {220, 30, 20, 255, 20, 30, 220, 255, 0, 0, 0, 255, 9, 9, 9, 255, 8, 8, 8, 255};
+  Bytes indices(40 * 20);
+  for (size_t i = 0; i < indices.size(); ++i) indices[i] = i % 40 < 20 ? 0 : 1;
+  WritePng(Path("palette.png"), 40, 20, indices, &colormap);
+  const struct {
+    const char* input;
+    const char* options;
+    int status;
+    uint32_t width, height;
+  } cases[] = {
+      {"photo.png", "--resize 768x512", 0, 768, 512},  {"photo.png", "--resize 700x700", 0, 700, 467},
+      {"photo.png", "--fit", 0, 768, 512},             {"small.png", "--fit", 0, 300, 200},
+      {"photo.png", "--resize 50%", 0, 600, 400},      {"photo.png", "--resize '100x100!'", 0, 100, 100},
+      {"small.png", "--resize '600x600>'", 0, 300, 200}, {"palette.png", "--resize 200%", 0, 80, 40},
+      {"photo.png", "--resize 12y", 2, 0, 0},          {"photo.png", "--resize 10000%", 1, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.input) + " " + c.options);
+    std::remove(Path("out.vld").c_str());
+    const ToolRun run =
+        Tool("encode '" + Path(c.input) + "' -o '" + Path("out.vld") + "' " + c.options);
+    ASSERT_EQ(run.status, c.status) << run.err;
+    if (c.status != 0) {
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+      EXPECT_TRUE(ReadText(Path("out.vld")).empty()) << "no file";
+      continue;
+    }
+    const std::string text = ReadText(Path("out.vld"));
+    const Decoded d = DecodeAll(Bytes(text.begin(), text.end()));
+    ASSERT_EQ(d.status, kPictureOk);
+    EXPECT_EQ(d.header.width, c.width);
+    EXPECT_EQ(d.header.height, c.height);
+    const Rgb left = GrbiToRgb(d.header.palette[d.At(c.height / 2, c.width / 4)]);
+    const Rgb right = GrbiToRgb(d.header.palette[d.At(c.height / 2, c.width * 3 / 4)]);
+    EXPECT_TRUE(left.r > 180 && left.b < 60 && right.b > 180 && right.r < 60);
+  }
+}
+
 TEST_F(VldtoolTest, FailuresSayWhyAndLeaveNoFile) {
   WritePng(Path("in.png"), 2, 1, Bytes({1, 2, 3, 255, 4, 5, 6, 255}));
   WriteBytes(Path("bad.png"), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0});

@@ -75,13 +75,13 @@ int ParsePaletteList(const char* text, uint16_t words[4]) {
   return ParseList(text, 4, true, words);
 }
 
-int ParseDither(const char* text, Dither* dither) {
+int ParseDither(const char* text, int* dither) {
   const struct {
     const char* name;
-    Dither value;
-  } kNames[] = {{"none", kDitherNone},
-                {"floyd-steinberg", kDitherFloydSteinberg},
-                {"ordered", kDitherOrdered}};
+    int value;
+  } kNames[] = {{"none", VLD_DITHER_NONE},
+                {"floyd-steinberg", VLD_DITHER_FLOYD_STEINBERG},
+                {"ordered", VLD_DITHER_ORDERED}};
   for (const auto& entry : kNames)
     if (std::strcmp(text, entry.name) == 0) {
       *dither = entry.value;

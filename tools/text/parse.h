@@ -18,7 +18,7 @@ int ParseWholeNumber(const char* text, uint64_t max, uint64_t* value);
 int ParseWordList(const char* text, int count, uint16_t* words);
 
 // "none", "floyd-steinberg" or "ordered".
-int ParseDither(const char* text, Dither* dither);
+int ParseDither(const char* text, int* dither);  // VLD_DITHER_*
 
 // Parses four comma-separated colours, each a GRBI word (a number, as above)
 // or #rrggbb (rounded to the nearest word).
