@@ -88,7 +88,7 @@ def bounded(argv):
     forked from this process would report this process's own."""
     with tempfile.NamedTemporaryFile("r") as usage:
         started = time.monotonic()
-        result = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", usage.name] + argv,
+        result = subprocess.run(["time", "-f", "%M", "-o", usage.name] + argv,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
                                 errors="replace")
         took, kib = time.monotonic() - started, int(usage.read().split()[-1])
