@@ -10,6 +10,7 @@
 #include <QSize>
 #include <QVariant>
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -91,11 +92,17 @@ class VldHandler : public QImageIOHandler {
       return false;
     }
     const QSize full(static_cast<int>(header.width), static_cast<int>(header.height));
-    const bool scaled = !scaled_size_.isEmpty() && scaled_size_ != full;
+    QSize want = scaled_size_;
+    // A reader that names one side only keeps the picture's proportions.
+    if (want.isEmpty() && (want.width() > 0 || want.height() > 0))
+      want = full.scaled(want.width() > 0 ? want.width() : INT_MAX,
+                         want.height() > 0 ? want.height() : INT_MAX, Qt::KeepAspectRatio)
+                 .expandedTo(QSize(1, 1));
+    const bool scaled = !want.isEmpty() && want != full;
     // Within the reader's allocation limit, which the user may have set,
     // before anything is decoded.
     QImage result;
-    if (!allocateImage(scaled ? scaled_size_ : full,
+    if (!allocateImage(scaled ? want : full,
                        scaled ? QImage::Format_RGB888 : QImage::Format_Indexed8, &result)) {
       warn(name.constData(), "over the reader's allocation limit");
       return false;
