@@ -65,11 +65,12 @@ set(VLD_DEB_PACKAGES
    explains which picture the Velinde for Win viewer would show for a
    command line."
 
-  pixbuf vld-gdk-pixbuf graphics "" "${vld_library}, vld-mime" "libgdk-pixbuf2.0-bin"
+  pixbuf vld-gdk-pixbuf graphics "" "${vld_library}, vld-mime" ""
   "four-colour HK03 pictures in GdkPixbuf programs"
   "A gdk-pixbuf loader through which Eye of GNOME and every other GdkPixbuf
-   program open four-colour pictures (*.vld, *.tft), and the thumbnailer entry
-   with which file managers show them."
+   program open four-colour pictures (*.vld, *.tft), and the thumbnailer with
+   which file managers show them: small pictures grow by whole pixels, sharp,
+   and large ones shrink while their rows are read."
 
   qt qt6-image-formats-plugin-vld graphics "" "${vld_library}" "vld-mime"
   "four-colour HK03 pictures in Qt 6 programs"
