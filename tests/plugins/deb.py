@@ -101,7 +101,7 @@ def main():
         return 77
     debs = open(config["debs"]).read().split()
     inputs = [config[key] for key in ("loader", "qt_plugin", "library", "vldtool", "mime_xml",
-                                      "thumbnailer")]
+                                      "thumbnailer", "thumbnailer_program")]
     inputs.append(os.path.join(config["build"], "CPackConfig.cmake"))
     if any(not os.path.isfile(deb) or os.path.getmtime(p) > os.path.getmtime(deb)
            for deb in debs for p in inputs):
