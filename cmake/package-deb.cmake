@@ -145,7 +145,8 @@ set(CPACK_DEBIAN_VLD_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/deb/libvl
 # dh_installchangelogs, dh_compress, dh_strip) is done on the staged files.
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb/stage.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb/finish.cmake)
-set(CPACK_VLD_MULTIARCH_SAME libvld1 libvld-dev vld-gdk-pixbuf qt6-image-formats-plugin-vld)
+# Not vld-gdk-pixbuf: its thumbnailer in /usr/bin would clash between architectures.
+set(CPACK_VLD_MULTIARCH_SAME libvld1 libvld-dev qt6-image-formats-plugin-vld)
 set(CPACK_VLD_COPYRIGHT ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_VLD_CHANGELOG ${PROJECT_SOURCE_DIR}/cmake/deb/changelog)
 set(CPACK_VLD_STRIP ${CMAKE_STRIP})
