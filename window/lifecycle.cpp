@@ -2,7 +2,7 @@
 #include "app/viewer_state.h"
 #include "window/display.h"
 #include "res/resource.h"
-#include "window/placement.h"
+#include "app/placement.h"
 #include "window/window.h"
 
 namespace {
@@ -76,7 +76,7 @@ int ViewerShowCommand() {
 int RunViewer(HINSTANCE instance, HINSTANCE previous, const char* command_line) {
   g_viewer.instance = instance;
   if (previous == nullptr && !RegisterViewerClass(instance)) return 0;
-  ParseOptions(command_line);
+  ApplyOptions(ParseOptions(command_line));
   if (!LoadPictureFile(command_line)) TakeBuiltinPicture();
   if (g_viewer.seethrough_denied == -1) g_viewer.seethrough_item = kItemGrayed;
 

@@ -1,0 +1,34 @@
+#include "app/picture_file.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/choose.h"
+#include "app/platform.h"
+#include "app/viewer_state.h"
+
+void KeepComment(const uint8_t* comment, size_t length) {
+  const size_t kept = length < kCommentSize - 1 ? length : size_t{kCommentSize - 1};
+  std::memset(g_viewer.comment, 0, sizeof g_viewer.comment);
+  if (kept > 0) std::memcpy(g_viewer.comment, comment, kept);
+  if (CommentMenuEnabled(length)) g_viewer.comment_item = kItemEnabled;
+}
+
+int LoadChosenPicture(const char* command_line, vld_picture* picture) {
+  std::memset(picture, 0, sizeof *picture);
+  char name[kPathSize];
+  if (!ChoosePicture(command_line, name)) return 0;
+  uint8_t* data = nullptr;
+  size_t size = 0;
+  if (!PlatformReadFile(name, VLD_MAX_FILE_BYTES, &data, &size)) return 0;
+  const int result = vld_decode(data, size, picture);
+  std::free(data);
+  if (result != VLD_OK) return 0;
+  KeepComment(picture->comment, picture->comment_size);
+  g_viewer.anchor_x = static_cast<int32_t>(picture->anchor_x);
+  g_viewer.anchor_y = static_cast<int32_t>(picture->anchor_y);
+  g_viewer.picture_width = static_cast<int32_t>(picture->width);
+  g_viewer.picture_height = static_cast<int32_t>(picture->height);
+  g_viewer.seethrough_denied = SeethroughDenied(picture->palette[0]);
+  return 1;
+}
