@@ -7,6 +7,27 @@
 #include "app/platform.h"
 #include "app/viewer_state.h"
 
+namespace {
+
+constexpr int32_t kBuiltinWidth = 204;
+constexpr int32_t kBuiltinHeight = 124;
+constexpr int32_t kBuiltinAnchorX = 282;  // centres the picture on the reference screen
+constexpr int32_t kBuiltinAnchorY = 194;
+
+}  // namespace
+
+void TakeBuiltinRecord() {
+  g_viewer.picture_width = kBuiltinWidth;
+  g_viewer.picture_height = kBuiltinHeight;
+  g_viewer.anchor_x = kBuiltinAnchorX;
+  g_viewer.anchor_y = kBuiltinAnchorY;
+  g_viewer.seethrough_denied = -1;
+}
+
+void GreySeethroughIfDenied() {
+  if (g_viewer.seethrough_denied == -1) g_viewer.seethrough_item = kItemGrayed;
+}
+
 void KeepComment(const uint8_t* comment, size_t length) {
   const size_t kept = length < kCommentSize - 1 ? length : size_t{kCommentSize - 1};
   std::memset(g_viewer.comment, 0, sizeof g_viewer.comment);

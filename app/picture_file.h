@@ -13,3 +13,11 @@ int LoadChosenPicture(const char* command_line, vld_picture* picture);
 // Keeps the comment's first bytes, as many as the viewer shows, and offers it
 // in the menu by the whole comment's length; once enabled it stays so.
 void KeepComment(const uint8_t* comment, size_t length);
+
+// The built-in picture's size and place (the middle of the screen), and no
+// see-through for it; its pixels are each viewer's own.
+void TakeBuiltinRecord();
+
+// A picture that does not allow see-through greys its menu item, whatever
+// the options said.
+void GreySeethroughIfDenied();
