@@ -116,6 +116,9 @@ int main(int argc, char** argv) {
   char* qt_argv[] = {argv[0], nullptr};
   QApplication application(qt_argc, qt_argv);
   QApplication::setQuitOnLastWindowClosed(false);
+  // The menu as on Windows: a check mark for a switch that is on, nothing for
+  // one that is off (other styles draw an empty box).
+  QApplication::setStyle(QStringLiteral("windows"));
 
   const QImage image = loaded ? PictureImage(picture) : BuiltinImage();
   const QImage background =
