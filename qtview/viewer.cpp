@@ -88,6 +88,8 @@ ViewerWindow::ViewerWindow(const QImage& opaque, const QImage& background, bool 
   setAttribute(Qt::WA_ShowWithoutActivating, g_viewer.activate_mode != 1);
   setWindowFlag(Qt::WindowStaysOnTopHint, ItemIsOn(g_viewer.topmost_item));
   close_timer_.setSingleShot(true);
+  // A coarse timer may fire up to 5 % early; the timeout is a promise.
+  close_timer_.setTimerType(Qt::PreciseTimer);
   connect(&close_timer_, &QTimer::timeout, this, [this] { Quit(); });
 }
 

@@ -293,10 +293,12 @@ def case_position_and_timeout_640(session):
     window = run.wait_window()
     expect_at(window, (30, 40), (120, 44))
     expect_exit(run, window, 1000)
-    run = session.launch("/l639,479", "/w10", session.name(path))
-    window = run.wait_window()
-    expect_at(window, (639, 479), (120, 44))
-    expect_exit(run, window, 1000)
+    # A window manager keeps a window mostly on the screen (README).
+    if session.setup in ("wine", "bare"):
+        run = session.launch("/l639,479", "/w10", session.name(path))
+        window = run.wait_window()
+        expect_at(window, (639, 479), (120, 44))
+        expect_exit(run, window, 1000)
     # A corner off the screen is not taken.
     run = session.launch("/l640,40", "/w10", session.name(path))
     window = run.wait_window()
@@ -559,6 +561,12 @@ CASES = {
 def main():
     global KEEP
     parser = argparse.ArgumentParser()
+    if sys.argv[1:2] == ["--list"]:
+        # For CMake: one "CASE;SETUP;" pair a line, as the table says.
+        for name, entry in CASES.items():
+            for setup in entry[4]:
+                print("%s;%s;" % (name, setup), end="")
+        return 0
     parser.add_argument("case", choices=sorted(CASES))
     parser.add_argument("--build", required=True)
     parser.add_argument("--setup", choices=ALL, default="wine")

@@ -157,12 +157,15 @@ class Run:
         end = time.time() + timeout
         while time.time() < end:
             for line in self.lines():
-                if line.startswith("window "):
-                    # Wine's probe sees the window before its paint reaches
-                    # the screen; the native viewer reports after its paint,
-                    # which a compositor still has to show.
-                    time.sleep(0.3 if not self.session.native else 0.15)
+                if line.startswith("window ") and not self.session.native:
+                    time.sleep(0.3)  # let the first paint reach the screen
                     return Window(line)
+                if line.startswith("window "):
+                    # The native viewer reports after its paint; a window
+                    # manager may still move the window once, and a
+                    # compositor has to show it.
+                    time.sleep(0.15)
+                    return Window(self.last("window"))
                 if line.startswith("exit ") or line.startswith("failed"):
                     raise Failure("viewer ended before showing a window: %s" % self.lines())
             time.sleep(0.05)
@@ -185,6 +188,7 @@ class Run:
 
 class Session:
     native = False
+    setup = "wine"
 
     def __init__(self, build_dir, width, height, depth=24, fresh_prefix=False):
         """fresh_prefix: a Wine prefix of the session's own, made at the start
