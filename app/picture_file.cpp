@@ -42,7 +42,16 @@ int LoadChosenPicture(const char* command_line, vld_picture* picture) {
   uint8_t* data = nullptr;
   size_t size = 0;
   if (!PlatformReadFile(name, VLD_MAX_FILE_BYTES, &data, &size)) return 0;
-  const int result = vld_decode(data, size, picture);
+  vld_details details;
+  std::memset(&details, 0, sizeof details);
+  details.size = sizeof details;
+  const int result = vld_decode_ex(data, size, picture, &details);
+  // A file refused at its format byte has had its comment read: the menu
+  // still offers it over the built-in picture. A file that ends right after
+  // its comment has no format byte to refuse it by and leaves nothing.
+  if (result == VLD_ERROR_BAD_FORMAT && details.comment_size >= 0 && details.format_byte >= 0) {
+    KeepComment(data + 4, static_cast<size_t>(details.comment_size));
+  }
   std::free(data);
   if (result != VLD_OK) return 0;
   KeepComment(picture->comment, picture->comment_size);

@@ -6,8 +6,9 @@
 // Chooses a picture from `command_line` (after the program name), reads it and
 // decodes it into `picture` (free it with vld_picture_free). On success it
 // also sets g_viewer's comment, comment item, anchor, size and see-through
-// permission, and returns 1. Returns 0, leaving g_viewer as it was, when no
-// file could be chosen, read or decoded; the built-in picture then serves.
+// permission, and returns 1. Returns 0 when no file could be chosen, read or
+// decoded; the built-in picture then serves, and g_viewer is as it was but
+// for one case: a file refused at its format byte leaves its comment.
 int LoadChosenPicture(const char* command_line, vld_picture* picture);
 
 // Keeps the comment's first bytes, as many as the viewer shows, and offers it

@@ -24,6 +24,20 @@ void CheckBuffer(const PictureHeader& header, const PictureRows& rows, size_t si
   }
 }
 
+// Row by row: the same rows as the whole decode, as far as it got.
+struct Rows {
+  const vld_picture* whole;
+  uint32_t next;
+};
+int CheckRow(void* user, uint32_t y, const uint8_t* indices) {
+  Rows* rows = static_cast<Rows*>(user);
+  const size_t width = rows->whole->width;
+  if (y != rows->next++ || (rows->whole->indices != nullptr &&
+                            std::memcmp(indices, rows->whole->indices + y * width, width) != 0))
+    __builtin_trap();
+  return 0;
+}
+
 bool Same(const vld_picture& a, const vld_picture& b) {
   return a.width == b.width && a.height == b.height && a.anchor_x == b.anchor_x &&
          a.anchor_y == b.anchor_y && std::memcmp(a.palette, b.palette, sizeof a.palette) == 0 &&
@@ -36,7 +50,7 @@ bool Same(const vld_picture& a, const vld_picture& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PictureHeader header;
-  if (ParsePictureHeader(data, size, &header) == kPictureOk &&
+  if (ParsePictureHeader(data, size, &header) == VLD_OK &&
       (uint64_t{header.height} + 4) * header.stride > (uint64_t{1} << 20)) {
     // Mutated headers easily ask for hundreds of MiB of mostly repeated rows,
     // which would cut the run rate a hundredfold; the size limit itself is
@@ -47,6 +61,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int result = vld_decode(data, size, &picture);
   DecodedPicture core;
   if (DecodePictureFile(data, size, &core) != result) __builtin_trap();
+  vld_picture info;
+  const int info_result = vld_info(data, size, &info);
+  if (info_result != (result == VLD_ERROR_SHORT_ROW ? VLD_OK : result) ||
+      (result == VLD_OK && (info.width != picture.width || info.height != picture.height ||
+                            info.comment_size != picture.comment_size ||
+                            std::memcmp(info.palette, picture.palette, sizeof info.palette) != 0)))
+    __builtin_trap();
+  Rows rows = {&picture, 0};
+  if (vld_decode_rows(data, size, nullptr, CheckRow, &rows, nullptr) != result ||
+      rows.next != (result == VLD_OK ? picture.height : core.rows.bad_row))
+    __builtin_trap();
   if (result != VLD_OK) {
     if (picture.indices != nullptr || picture.comment != nullptr || picture.width != 0)
       __builtin_trap();

@@ -13,7 +13,7 @@
 #include "vld.h"
 #include "vld/decode.h"
 #include "vld/encode.h"
-#include "tools/png_text.h"
+#include "tools/text/png_text.h"
 #include "vld/reduce.h"
 
 namespace {
@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (EncodePicture(source, &file) != 1) __builtin_trap();
 
   DecodedPicture back;
-  if (DecodePictureFile(file.data(), file.size(), &back) != kPictureOk) __builtin_trap();
+  if (DecodePictureFile(file.data(), file.size(), &back) != VLD_OK) __builtin_trap();
   const PictureHeader& header = back.header;
   const PictureRows& rows = back.rows;
   if (header.comment_length != comment.size() ||

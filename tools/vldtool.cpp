@@ -5,10 +5,10 @@
 #include <new>
 #include <string>
 
-#include "tools/commands.h"
-#include "tools/files.h"
-#include "tools/terminal.h"
-#include "tools/usage.h"
+#include "tools/commands/commands.h"
+#include "tools/system/files.h"
+#include "tools/system/terminal.h"
+#include "tools/commands/usage.h"
 
 namespace {
 

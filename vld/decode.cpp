@@ -18,22 +18,39 @@ uint16_t ReadBigEndian16(const uint8_t* p) {
 // kPlaneTable.bytes[b] holds, for the eight pixels of one bit-plane byte, 0 or 1 in
 // pixel order (leftmost pixel first in memory). Plane 1 is the same pattern
 // shifted left by one inside each byte, so one table serves both planes and
-// the result does not depend on the machine's byte order.
+// the result does not depend on the machine's byte order. Built at compile
+// time: a program that decodes from its own static constructor may run
+// before any of ours.
 struct PlaneTable {
   uint64_t bytes[256];
 };
 
-PlaneTable MakePlaneTable() {
+// A constant expression may not look at memory to learn the byte order.
+#if defined(__BYTE_ORDER__) && defined(__ORDER_BIG_ENDIAN__) && \
+    __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool kLittleEndian = false;
+#else
+constexpr bool kLittleEndian = true;
+#endif
+
+constexpr PlaneTable MakePlaneTable() {
   PlaneTable table{};
   for (int value = 0; value < 256; ++value) {
-    uint8_t pixels[8];
-    for (int x = 0; x < 8; ++x) pixels[x] = static_cast<uint8_t>((value >> (7 - x)) & 1);
-    std::memcpy(&table.bytes[value], pixels, 8);
+    uint64_t pixels = 0;
+    for (int x = 0; x < 8; ++x) {
+      const uint64_t bit = static_cast<uint64_t>((value >> (7 - x)) & 1);
+      // Pixel x lands at memory byte x once the word is stored.
+      pixels |= bit << (8 * (kLittleEndian ? x : 7 - x));
+    }
+    table.bytes[value] = pixels;
   }
   return table;
 }
 
-const PlaneTable kPlaneTable = MakePlaneTable();
+constexpr PlaneTable kPlaneTable = MakePlaneTable();
+static_assert(kPlaneTable.bytes[0x80] == (kLittleEndian ? 1u : uint64_t{1} << 56) &&
+                  kPlaneTable.bytes[0xFF] == 0x0101010101010101ull,
+              "the plane table is complete before any code runs");
 
 inline void ExpandWord(const uint8_t* word, uint8_t* out) {
   const uint64_t pixels = kPlaneTable.bytes[word[0]] | (kPlaneTable.bytes[word[1]] << 1);
@@ -159,24 +176,24 @@ const uint8_t* DecodeRow(const uint8_t* in, const uint8_t* in_end, uint8_t* out,
 
 }  // namespace
 
-PictureStatus ParsePictureHeader(const uint8_t* data, size_t size, PictureHeader* header) {
+int ParsePictureHeader(const uint8_t* data, size_t size, PictureHeader* header) {
   *header = PictureHeader{};
-  if (data == nullptr || size < 4 || std::memcmp(data, "HK03", 4) != 0) return kPictureBadMagic;
+  if (data == nullptr || size < 4 || std::memcmp(data, "HK03", 4) != 0) return VLD_ERROR_BAD_MAGIC;
 
   const uint8_t* end_mark = static_cast<const uint8_t*>(std::memchr(data + 4, 0x1A, size - 4));
-  if (end_mark == nullptr) return kPictureNoTerminator;
+  if (end_mark == nullptr) return VLD_ERROR_NO_TERMINATOR;
   const size_t comment_length = static_cast<size_t>(end_mark - (data + 4));
   header->comment_length =
       comment_length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(comment_length);
   header->comment_found = 1;
 
   const size_t format_offset = 5 + comment_length;
-  if (format_offset >= size) return kPictureBadFormat;
+  if (format_offset >= size) return VLD_ERROR_BAD_FORMAT;
   header->format_byte = data[format_offset];
-  if (header->format_byte != 2) return kPictureBadFormat;
+  if (header->format_byte != 2) return VLD_ERROR_BAD_FORMAT;
 
   const size_t words_offset = format_offset + 1;
-  if (size - words_offset < kHeaderWordsSize) return kPictureShortHeader;
+  if (size - words_offset < kHeaderWordsSize) return VLD_ERROR_SHORT_HEADER;
   const uint8_t* words = data + words_offset;
   header->anchor_x = ReadBigEndian16(words + 0);
   header->anchor_y = ReadBigEndian16(words + 2);
@@ -187,70 +204,144 @@ PictureStatus ParsePictureHeader(const uint8_t* data, size_t size, PictureHeader
   header->groups = PictureGroups(header->width);
   header->rows_offset = words_offset + kHeaderWordsSize;
 
-  if (header->width == 0 || header->height == 0) return kPictureZeroSize;
+  if (header->width == 0 || header->height == 0) return VLD_ERROR_ZERO_SIZE;
   if (PictureBufferBytes(header->width, header->height) > kMaxIndexBufferBytes)
-    return kPictureTooLarge;
-  return kPictureOk;
+    return VLD_ERROR_TOO_LARGE;
+  return VLD_OK;
 }
 
-PictureStatus DecodePictureRows(const uint8_t* data, size_t size, const PictureHeader& header,
-                                PictureRows* rows) {
-  *rows = PictureRows{};
-  // The header is checked again rather than trusted: a caller that skipped
-  // ParsePictureHeader's verdict must not get writes outside the buffer.
-  const uint32_t width = header.width;
-  const uint32_t height = header.height;
-  if (width == 0 || height == 0) return kPictureZeroSize;
-  const size_t stride = PictureStride(width);
-  const uint32_t groups = PictureGroups(width);
-  const uint64_t buffer_bytes = PictureBufferBytes(width, height);
-  if (buffer_bytes > kMaxIndexBufferBytes) return kPictureTooLarge;
-  if (data == nullptr || header.rows_offset > size) {
-    rows->bad_row = 0;
-    return kPictureShortRow;
+namespace {
+
+// What both row decoders check before taking memory. The header is checked
+// again rather than trusted: a caller that skipped ParsePictureHeader's
+// verdict must not get writes outside the buffer.
+int CheckRows(const uint8_t* data, size_t size, const PictureHeader& header) {
+  if (header.width == 0 || header.height == 0) return VLD_ERROR_ZERO_SIZE;
+  if (PictureBufferBytes(header.width, header.height) > kMaxIndexBufferBytes)
+    return VLD_ERROR_TOO_LARGE;
+  if (data == nullptr || header.rows_offset > size) return VLD_ERROR_SHORT_ROW;
+  return VLD_OK;
+}
+
+struct RowKinds {
+  uint32_t literal = 0, repeat = 0, block = 0;
+  void Count(uint8_t control) {
+    if ((control & 0x80) == 0)
+      ++literal;
+    else if ((control & 0x40) != 0)
+      ++repeat;
+    else
+      ++block;
   }
+  void Into(PictureRows* rows) const {
+    rows->literal_rows = literal;
+    rows->repeat_rows = repeat;
+    rows->block_rows = block;
+  }
+};
 
-  uint8_t* buffer = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(buffer_bytes), 1));
-  if (buffer == nullptr) return kPictureOutOfMemory;
+// The row-by-row decoder's buffer: the four rows a row may refer to and as
+// many rows after them as fit here (at least 16), so the rows moved up
+// from the end each time it fills stay a small part of the work.
+constexpr size_t kWindowBytes = size_t{256} << 10;
+constexpr uint32_t kWindowMinRows = 16;
 
-  const uint32_t selector_bytes = PictureSelectorBytes(width);
+}  // namespace
+
+int DecodePictureRows(const uint8_t* data, size_t size, const PictureHeader& header,
+                      PictureRows* rows) {
+  *rows = PictureRows{};
+  const int checked = CheckRows(data, size, header);
+  if (checked != VLD_OK) return checked;
+  const uint32_t height = header.height;
+  const size_t stride = PictureStride(header.width);
+  const uint32_t groups = PictureGroups(header.width);
+  const uint32_t selector_bytes = PictureSelectorBytes(header.width);
+
+  uint8_t* buffer = static_cast<uint8_t*>(
+      std::calloc(static_cast<size_t>(PictureBufferBytes(header.width, height)), 1));
+  if (buffer == nullptr) return VLD_ERROR_OUT_OF_MEMORY;
+
   const uint8_t* in = data + header.rows_offset;
   const uint8_t* const in_end = data + size;
   uint8_t* out = buffer + 4 * stride;
-  uint32_t literal_rows = 0, repeat_rows = 0, block_rows = 0;
-
+  RowKinds kinds;
   for (uint32_t row = 0; row < height; ++row, out += stride) {
     const uint8_t* next = DecodeRow(in, in_end, out, stride, groups, selector_bytes);
     if (next == nullptr) {
       std::free(buffer);
       rows->bad_row = row;
-      return kPictureShortRow;
+      kinds.Into(rows);
+      return VLD_ERROR_SHORT_ROW;
     }
-    const uint8_t control = *in;
-    if ((control & 0x80) == 0)
-      ++literal_rows;
-    else if ((control & 0x40) != 0)
-      ++repeat_rows;
-    else
-      ++block_rows;
+    kinds.Count(*in);
     in = next;
   }
 
   rows->index_buffer = buffer;
-  rows->literal_rows = literal_rows;
-  rows->repeat_rows = repeat_rows;
-  rows->block_rows = block_rows;
+  kinds.Into(rows);
   rows->end_offset = static_cast<size_t>(in - data);
-  return kPictureOk;
+  return VLD_OK;
+}
+
+int DecodePictureRowsBy(const uint8_t* data, size_t size, const PictureHeader& header,
+                        vld_row_callback row_callback, void* user, PictureRows* rows) {
+  *rows = PictureRows{};
+  const int checked = CheckRows(data, size, header);
+  if (checked != VLD_OK) return checked;
+  const uint32_t height = header.height;
+  const size_t stride = PictureStride(header.width);
+  const uint32_t groups = PictureGroups(header.width);
+  const uint32_t selector_bytes = PictureSelectorBytes(header.width);
+
+  size_t batch = kWindowBytes / stride;
+  if (batch < kWindowMinRows) batch = kWindowMinRows;
+  if (batch > height) batch = height;
+  // Zero like the whole buffer's lead-in rows. The rows after them need no
+  // clearing when reused: every row coding writes a row's 8 * groups bytes
+  // in full, and the spare bytes past them stay zero in every row.
+  uint8_t* window = static_cast<uint8_t*>(std::calloc((4 + batch) * stride, 1));
+  if (window == nullptr) return VLD_ERROR_OUT_OF_MEMORY;
+  uint8_t* const window_end = window + (4 + batch) * stride;
+
+  const uint8_t* in = data + header.rows_offset;
+  const uint8_t* const in_end = data + size;
+  uint8_t* out = window + 4 * stride;
+  RowKinds kinds;
+  int status = VLD_OK;
+  uint32_t row = 0;
+  for (; row < height; ++row, out += stride) {
+    if (out == window_end) {
+      std::memmove(window, window_end - 4 * stride, 4 * stride);
+      out = window + 4 * stride;
+    }
+    const uint8_t* next = DecodeRow(in, in_end, out, stride, groups, selector_bytes);
+    if (next == nullptr) {
+      status = VLD_ERROR_SHORT_ROW;
+      break;
+    }
+    kinds.Count(*in);
+    in = next;
+    if (row_callback(user, row, out) != 0) {
+      status = VLD_ERROR_STOPPED;
+      ++row;
+      break;
+    }
+  }
+  std::free(window);
+  kinds.Into(rows);
+  rows->bad_row = status == VLD_OK ? 0 : row;
+  if (status == VLD_OK) rows->end_offset = static_cast<size_t>(in - data);
+  return status;
 }
 
 DecodedPicture::~DecodedPicture() { std::free(rows.index_buffer); }
 
-PictureStatus DecodePictureFile(const uint8_t* data, size_t size, DecodedPicture* picture) {
+int DecodePictureFile(const uint8_t* data, size_t size, DecodedPicture* picture) {
   std::free(picture->rows.index_buffer);
   picture->rows = PictureRows{};
-  const PictureStatus status = ParsePictureHeader(data, size, &picture->header);
-  if (status != kPictureOk) return status;
+  const int status = ParsePictureHeader(data, size, &picture->header);
+  if (status != VLD_OK) return status;
   return DecodePictureRows(data, size, picture->header, &picture->rows);
 }
 
@@ -259,56 +350,87 @@ Rgb GrbiToRgb(uint16_t word) {
   return Rgb{widen((word >> 6) & 31), widen((word >> 11) & 31), widen((word >> 1) & 31)};
 }
 
-const char* PictureStatusText(PictureStatus status, const PictureHeader* header,
-                              const PictureRows* rows, char* buffer, size_t buffer_size) {
+namespace {
+
+// Every result's words, in one place. `plain` is vld_error_text's; `placed`
+// names the byte, size or row where the caller knows it; `unplaced` says
+// what the code alone means where the decoder stopped before that place
+// (null: the plain text).
+struct StatusWords {
+  const char* plain;
+  const char* placed;
+  const char* unplaced;
+};
+constexpr StatusWords kStatusWords[] = {
+    /* VLD_OK */ {"ok", nullptr, nullptr},
+    /* VLD_ERROR_BAD_MAGIC */ {"bad magic (not an HK03 picture)", nullptr, nullptr},
+    /* VLD_ERROR_NO_TERMINATOR */ {"ends inside the comment (no 0x1A)", nullptr, nullptr},
+    /* VLD_ERROR_BAD_FORMAT */
+    {"bad format byte (only 2 is known)", "format byte %d (only 2 is known)",
+     "ends before the format byte"},
+    /* VLD_ERROR_SHORT_HEADER */ {"ends inside the header", nullptr, nullptr},
+    /* VLD_ERROR_ZERO_SIZE */ {"zero size", "zero size (%ux%u)", nullptr},
+    /* VLD_ERROR_TOO_LARGE: unplaced, the file was refused unread */
+    {"too large", "too large (%ux%u needs more than %u MiB)",
+     "too large (files of 256 MiB or more are not read)"},
+    /* VLD_ERROR_OUT_OF_MEMORY */ {"out of memory", "out of memory for the index buffer", nullptr},
+    /* VLD_ERROR_SHORT_ROW */ {"ends inside a row", "ends inside row %u", nullptr},
+    /* VLD_ERROR_INVALID */ {"invalid argument", nullptr, nullptr},
+    /* VLD_ERROR_STOPPED */ {"stopped by the row callback", nullptr, nullptr},
+};
+static_assert(sizeof kStatusWords / sizeof kStatusWords[0] == VLD_ERROR_STOPPED + 1,
+              "every result has its words");
+static_assert(VLD_MAX_BUFFER_BYTES >> 20 == 256, "the unplaced too-large text says 256 MiB");
+
+}  // namespace
+
+const char* PictureStatusName(int status) {
+  if (status < 0 || status > VLD_ERROR_STOPPED) return "unknown error";
+  return kStatusWords[status].plain;
+}
+
+const char* PictureStatusText(int status, const PictureHeader* header, const PictureRows* rows,
+                              char* buffer, size_t buffer_size) {
   if (buffer == nullptr || buffer_size == 0) return "";
+  if (status < 0 || status > VLD_ERROR_STOPPED) {
+    std::snprintf(buffer, buffer_size, "unknown status %d", status);
+    return buffer;
+  }
+  const StatusWords& words = kStatusWords[status];
+  const char* text = words.unplaced != nullptr ? words.unplaced : words.plain;
   switch (status) {
-    case kPictureOk:
-      std::snprintf(buffer, buffer_size, "ok");
+    case VLD_ERROR_BAD_FORMAT:
+      if (header != nullptr && header->format_byte >= 0) {
+        std::snprintf(buffer, buffer_size, words.placed, header->format_byte);
+        return buffer;
+      }
       break;
-    case kPictureBadMagic:
-      std::snprintf(buffer, buffer_size, "bad magic (not an HK03 picture)");
-      break;
-    case kPictureNoTerminator:
-      std::snprintf(buffer, buffer_size, "ends inside the comment (no 0x1A)");
-      break;
-    case kPictureBadFormat:
-      if (header != nullptr && header->format_byte >= 0)
-        std::snprintf(buffer, buffer_size, "format byte %d (only 2 is known)", header->format_byte);
-      else
-        std::snprintf(buffer, buffer_size, "ends before the format byte");
-      break;
-    case kPictureShortHeader:
-      std::snprintf(buffer, buffer_size, "ends inside the header");
-      break;
-    case kPictureZeroSize:
-      if (header != nullptr)
-        std::snprintf(buffer, buffer_size, "zero size (%ux%u)", unsigned{header->width},
+    case VLD_ERROR_ZERO_SIZE:
+      if (header != nullptr) {
+        std::snprintf(buffer, buffer_size, words.placed, unsigned{header->width},
                       unsigned{header->height});
-      else
-        std::snprintf(buffer, buffer_size, "zero size");
+        return buffer;
+      }
       break;
-    case kPictureTooLarge:
-      if (header != nullptr)
-        std::snprintf(buffer, buffer_size, "too large (%ux%u needs more than %u MiB)",
-                      unsigned{header->width}, unsigned{header->height},
-                      static_cast<unsigned>(kMaxIndexBufferBytes >> 20));
-      else
-        std::snprintf(buffer, buffer_size, "too large");
+    case VLD_ERROR_TOO_LARGE:
+      if (header != nullptr) {
+        std::snprintf(buffer, buffer_size, words.placed, unsigned{header->width},
+                      unsigned{header->height}, static_cast<unsigned>(kMaxIndexBufferBytes >> 20));
+        return buffer;
+      }
       break;
-    case kPictureOutOfMemory:
-      std::snprintf(buffer, buffer_size, "out of memory for the index buffer");
+    case VLD_ERROR_OUT_OF_MEMORY:
+      text = words.placed;
       break;
-    case kPictureShortRow:
-      if (rows != nullptr)
-        std::snprintf(buffer, buffer_size, "ends inside row %u",
-                      static_cast<unsigned>(rows->bad_row));
-      else
-        std::snprintf(buffer, buffer_size, "ends inside a row");
+    case VLD_ERROR_SHORT_ROW:
+      if (rows != nullptr) {
+        std::snprintf(buffer, buffer_size, words.placed, static_cast<unsigned>(rows->bad_row));
+        return buffer;
+      }
       break;
     default:
-      std::snprintf(buffer, buffer_size, "unknown status %d", static_cast<int>(status));
       break;
   }
+  std::snprintf(buffer, buffer_size, "%s", text);
   return buffer;
 }

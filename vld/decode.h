@@ -1,7 +1,8 @@
-// The decoder's C++ core, for the library's own programs: the header parse
-// and the row decoder apart, so a caller can report the row counts and the
+// The decoder's C++ core, private to the library: the header parse and the
+// row decoder apart, so the C interface can report the row counts and the
 // place a damaged file ends. The format and its limits are set out in vld.h;
-// the formulas it defines live here, once.
+// the formulas it defines live here, once. Every result is a VLD_OK or
+// VLD_ERROR_* code of vld.h.
 #pragma once
 
 #include <cstddef>
@@ -15,18 +16,6 @@ constexpr uint64_t kMaxIndexBufferBytes = VLD_MAX_BUFFER_BYTES;
 // could only describe a buffer over the limit above, and reading it whole is
 // not worth attempting.
 constexpr uint64_t kMaxPictureFileBytes = VLD_MAX_FILE_BYTES;
-
-enum PictureStatus : int {
-  kPictureOk = 0,
-  kPictureBadMagic,        // not "HK03" (or shorter than four bytes)
-  kPictureNoTerminator,    // ends before the comment's 0x1A
-  kPictureBadFormat,       // format byte is not 2 (or missing)
-  kPictureShortHeader,     // ends inside the eight header words
-  kPictureZeroSize,        // width or height is 0
-  kPictureTooLarge,        // index buffer would exceed kMaxIndexBufferBytes
-  kPictureOutOfMemory,     // the index buffer could not be allocated
-  kPictureShortRow,        // ends inside a row (PictureRows::bad_row says which)
-};
 
 // The index buffer's row length and the groups of 8 pixels across a row.
 constexpr uint32_t PictureStride(uint32_t width) { return (width + 11) & ~uint32_t{3}; }
@@ -61,18 +50,19 @@ struct PictureRows {
   uint32_t literal_rows = 0;
   uint32_t repeat_rows = 0;
   uint32_t block_rows = 0;
-  uint32_t bad_row = 0;            // the row the file ended in, for kPictureShortRow
+  uint32_t bad_row = 0;            // the row the file ended in, for VLD_ERROR_SHORT_ROW;
+                                   // the rows handed over, for VLD_ERROR_STOPPED
   size_t end_offset = 0;           // just past the last row's bytes
 };
 
 // Checks the magic, takes the comment, the format byte and the header words.
-PictureStatus ParsePictureHeader(const uint8_t* data, size_t size, PictureHeader* header);
+int ParsePictureHeader(const uint8_t* data, size_t size, PictureHeader* header);
 
-// Decodes the rows of a header that parsed as kPictureOk. On kPictureOk the
-// caller owns rows->index_buffer and frees it with std::free; on any other
-// result nothing is left allocated.
-PictureStatus DecodePictureRows(const uint8_t* data, size_t size, const PictureHeader& header,
-                                PictureRows* rows);
+// Decodes the rows of a header that parsed as VLD_OK. On VLD_OK the caller
+// owns rows->index_buffer and frees it with std::free; on any other result
+// nothing is left allocated.
+int DecodePictureRows(const uint8_t* data, size_t size, const PictureHeader& header,
+                      PictureRows* rows);
 
 // A whole decode, for callers that need no more than the outcome: owns the
 // index buffer and gives it back when it goes out of scope.
@@ -87,7 +77,7 @@ struct DecodedPicture {
 
 // ParsePictureHeader then DecodePictureRows. `picture` keeps the header
 // (and the comment's place) even when the rows are refused.
-PictureStatus DecodePictureFile(const uint8_t* data, size_t size, DecodedPicture* picture);
+int DecodePictureFile(const uint8_t* data, size_t size, DecodedPicture* picture);
 
 // Image row r starts at index_buffer + (4 + r) * stride.
 inline const uint8_t* ImageRow(const uint8_t* index_buffer, uint32_t stride, uint32_t row) {
@@ -100,7 +90,17 @@ struct Rgb {
 // GRBI word to 8-bit channels: each 5-bit v becomes v*8 + v/4; intensity ignored.
 Rgb GrbiToRgb(uint16_t word);
 
-// A short English reason for a rejection ("bad magic", "format byte 3", ...).
-// `header` and `rows` may be null; they add the format byte or row number.
-const char* PictureStatusText(PictureStatus status, const PictureHeader* header,
-                              const PictureRows* rows, char* buffer, size_t buffer_size);
+// The same rows one at a time, holding only the few buffer rows a row can
+// refer to: `row` gets each row's first index (stride bytes, valid for the
+// call) and returns nonzero to stop, which gives VLD_ERROR_STOPPED. Rows
+// before a cut row are handed over; rows->index_buffer stays null.
+int DecodePictureRowsBy(const uint8_t* data, size_t size, const PictureHeader& header,
+                        vld_row_callback row, void* user, PictureRows* rows);
+
+// A short English reason for a result ("bad magic", "format byte 3", ...).
+// `header` and `rows` may be null; they add the format byte, the size or the
+// row number. The plain texts of vld_error_text come from the same table.
+const char* PictureStatusText(int status, const PictureHeader* header, const PictureRows* rows,
+                              char* buffer, size_t buffer_size);
+// The plain text of a result, without any place or number in it.
+const char* PictureStatusName(int status);

@@ -14,14 +14,6 @@
 #include "vld/encode.h"
 #include "vld/reduce.h"
 
-static_assert(VLD_ERROR_BAD_MAGIC == kPictureBadMagic && VLD_ERROR_NO_TERMINATOR == kPictureNoTerminator &&
-                  VLD_ERROR_BAD_FORMAT == kPictureBadFormat &&
-                  VLD_ERROR_SHORT_HEADER == kPictureShortHeader &&
-                  VLD_ERROR_ZERO_SIZE == kPictureZeroSize && VLD_ERROR_TOO_LARGE == kPictureTooLarge &&
-                  VLD_ERROR_OUT_OF_MEMORY == kPictureOutOfMemory &&
-                  VLD_ERROR_SHORT_ROW == kPictureShortRow,
-              "the C codes are the decoder's statuses");
-
 namespace {
 
 void Empty(vld_picture* picture) { std::memset(picture, 0, sizeof *picture); }
@@ -43,34 +35,77 @@ ColourOptions ColourOptionsOf(const vld_reduce_options* options) {
   return colours;
 }
 
-int DecodeInto(const uint8_t* bytes, size_t size, vld_picture* out) {
-  if (uint64_t{size} >= VLD_MAX_FILE_BYTES) return VLD_ERROR_TOO_LARGE;
-  DecodedPicture decoded;
-  const PictureStatus status = DecodePictureFile(bytes, size, &decoded);
-  if (status != kPictureOk) return status;
-  const PictureHeader& h = decoded.header;
-  const size_t pixels = size_t{h.width} * h.height;
-  uint8_t* comment = h.comment_length > 0 ? static_cast<uint8_t*>(std::malloc(h.comment_length))
-                                          : nullptr;
-  if (h.comment_length > 0 && comment == nullptr) return VLD_ERROR_OUT_OF_MEMORY;
-  // The rows are closed up inside the decoder's own buffer rather than
-  // copied to a new one: a second allocation of the picture's size costs
-  // more in fresh pages than the whole decode.
-  uint8_t* indices = decoded.rows.index_buffer;
-  decoded.rows.index_buffer = nullptr;
-  for (uint32_t y = 0; y < h.height; ++y)
-    std::memmove(indices + size_t{y} * h.width, ImageRow(indices, h.stride, y), h.width);
-  if (uint8_t* shrunk = static_cast<uint8_t*>(std::realloc(indices, pixels))) indices = shrunk;
-  if (comment != nullptr) std::memcpy(comment, bytes + kCommentOffset, h.comment_length);
+// One call's findings, for the details a caller may ask for.
+struct Outcome {
+  int code = VLD_OK;
+  bool header_read = false;  // false: refused before the header (or unread for its size)
+  PictureHeader header;
+  PictureRows rows;
+};
+
+void ReadHeader(const void* data, size_t size, Outcome* o) {
+  if (data == nullptr) {
+    o->code = size == 0 ? VLD_ERROR_BAD_MAGIC : VLD_ERROR_INVALID;
+  } else if (uint64_t{size} >= VLD_MAX_FILE_BYTES) {
+    o->code = VLD_ERROR_TOO_LARGE;
+  } else {
+    o->header_read = true;
+    o->code = ParsePictureHeader(static_cast<const uint8_t*>(data), size, &o->header);
+  }
+}
+
+void PutHeader(const PictureHeader& h, vld_picture* out) {
   out->width = h.width;
   out->height = h.height;
   out->anchor_x = h.anchor_x;
   out->anchor_y = h.anchor_y;
   for (int k = 0; k < 4; ++k) out->palette[k] = h.palette[k];
+  out->comment_size = h.comment_length;
+}
+
+// Fills as much of the caller's details as its `size` says it knows.
+void Report(const Outcome& o, vld_details* details) {
+  if (details == nullptr) return;
+  vld_details full;
+  std::memset(&full, 0, sizeof full);
+  full.size = details->size;
+  full.code = o.code;
+  PictureStatusText(o.code, o.header_read ? &o.header : nullptr, &o.rows, full.reason,
+                    sizeof full.reason);
+  full.comment_size = o.header.comment_found ? int64_t{o.header.comment_length} : -1;
+  full.format_byte = o.header.format_byte;
+  full.rows_decoded = o.code == VLD_OK ? o.header.height : o.rows.bad_row;
+  full.literal_rows = o.rows.literal_rows;
+  full.repeat_rows = o.rows.repeat_rows;
+  full.block_rows = o.rows.block_rows;
+  full.end_offset = o.code == VLD_OK ? o.rows.end_offset : 0;
+  std::memcpy(details, &full, details->size < sizeof full ? details->size : sizeof full);
+}
+
+void Decode(const uint8_t* bytes, size_t size, vld_picture* out, Outcome* o) {
+  o->code = DecodePictureRows(bytes, size, o->header, &o->rows);
+  if (o->code != VLD_OK) return;
+  const PictureHeader& h = o->header;
+  // The rows are closed up inside the decoder's own buffer rather than
+  // copied to a new one: a second allocation of the picture's size costs
+  // more in fresh pages than the whole decode.
+  uint8_t* indices = o->rows.index_buffer;
+  o->rows.index_buffer = nullptr;
+  uint8_t* comment =
+      h.comment_length > 0 ? static_cast<uint8_t*>(std::malloc(h.comment_length)) : nullptr;
+  if (h.comment_length > 0 && comment == nullptr) {
+    std::free(indices);
+    o->code = VLD_ERROR_OUT_OF_MEMORY;
+    return;
+  }
+  for (uint32_t y = 0; y < h.height; ++y)
+    std::memmove(indices + size_t{y} * h.width, ImageRow(indices, h.stride, y), h.width);
+  if (uint8_t* shrunk = static_cast<uint8_t*>(std::realloc(indices, size_t{h.width} * h.height)))
+    indices = shrunk;
+  if (comment != nullptr) std::memcpy(comment, bytes + kCommentOffset, h.comment_length);
+  PutHeader(h, out);
   out->indices = indices;
   out->comment = comment;
-  out->comment_size = h.comment_length;
-  return VLD_OK;
 }
 
 }  // namespace
@@ -78,14 +113,47 @@ int DecodeInto(const uint8_t* bytes, size_t size, vld_picture* out) {
 extern "C" {
 
 int vld_decode(const void* data, size_t size, vld_picture* out) {
+  return vld_decode_ex(data, size, out, nullptr);
+}
+
+int vld_decode_ex(const void* data, size_t size, vld_picture* out, vld_details* details) {
+  Outcome o;
+  if (out == nullptr) {
+    o.code = VLD_ERROR_INVALID;
+  } else {
+    Empty(out);
+    ReadHeader(data, size, &o);
+    if (o.code == VLD_OK) Decode(static_cast<const uint8_t*>(data), size, out, &o);
+  }
+  Report(o, details);
+  return o.code;
+}
+
+int vld_info(const void* data, size_t size, vld_picture* out) {
   if (out == nullptr) return VLD_ERROR_INVALID;
   Empty(out);
-  if (data == nullptr) return size == 0 ? VLD_ERROR_BAD_MAGIC : VLD_ERROR_INVALID;
-  try {
-    return DecodeInto(static_cast<const uint8_t*>(data), size, out);
-  } catch (const std::bad_alloc&) {
-    return VLD_ERROR_OUT_OF_MEMORY;
+  Outcome o;
+  ReadHeader(data, size, &o);
+  if (o.code == VLD_OK) PutHeader(o.header, out);
+  return o.code;
+}
+
+int vld_decode_rows(const void* data, size_t size, vld_picture* header, vld_row_callback row,
+                    void* user, vld_details* details) {
+  Outcome o;
+  if (header != nullptr) Empty(header);
+  if (row == nullptr) {
+    o.code = VLD_ERROR_INVALID;
+  } else {
+    ReadHeader(data, size, &o);
+    if (o.code == VLD_OK) {
+      if (header != nullptr) PutHeader(o.header, header);
+      o.code = DecodePictureRowsBy(static_cast<const uint8_t*>(data), size, o.header, row, user,
+                                   &o.rows);
+    }
   }
+  Report(o, details);
+  return o.code;
 }
 
 int vld_encode(const vld_picture* picture, void** data, size_t* size) {
@@ -99,6 +167,11 @@ int vld_encode(const vld_picture* picture, void** data, size_t* size) {
   if (picture->anchor_x > 0xFFFF || picture->anchor_y > 0xFFFF || picture->indices == nullptr ||
       (picture->comment_size > 0 && picture->comment == nullptr))
     return VLD_ERROR_INVALID;
+  // Whatever the decoder would not read back is not written: every row
+  // takes at least its control byte, so a comment near the file limit is
+  // refused before anything is copied, and the rows' exact size after.
+  const uint64_t least_bytes = uint64_t{22} + picture->height;
+  if (picture->comment_size >= VLD_MAX_FILE_BYTES - least_bytes) return VLD_ERROR_TOO_LARGE;
   EncodeSource source;
   source.indices = picture->indices;
   source.width = static_cast<uint16_t>(picture->width);
@@ -111,6 +184,7 @@ int vld_encode(const vld_picture* picture, void** data, size_t* size) {
   try {
     std::vector<uint8_t> file;
     if (!EncodePicture(source, &file)) return VLD_ERROR_INVALID;
+    if (uint64_t{file.size()} >= VLD_MAX_FILE_BYTES) return VLD_ERROR_TOO_LARGE;
     void* bytes = std::malloc(file.size());
     if (bytes == nullptr) return VLD_ERROR_OUT_OF_MEMORY;
     std::memcpy(bytes, file.data(), file.size());
@@ -176,12 +250,15 @@ int vld_keep_palette(const uint8_t* indices, uint32_t width, uint32_t height,
   if (width > 0xFFFF || height > 0xFFFF || PictureBufferBytes(width, height) > kMaxIndexBufferBytes)
     return VLD_ERROR_TOO_LARGE;
   if (indices == nullptr || (entries > 0 && palette_rgba == nullptr)) return VLD_ERROR_INVALID;
+  // An index with no entry has no colour to keep.
+  const size_t pixels = size_t{width} * height;
+  for (size_t i = 0; i < pixels; ++i)
+    if (indices[i] >= entries) return VLD_ERROR_INVALID;
   try {
     Image image;
     image.width = width;
     image.height = height;
     image.indexed = 1;
-    const size_t pixels = size_t{width} * height;
     image.indices.assign(indices, indices + pixels);
     image.palette_rgba.assign(palette_rgba, palette_rgba + 4 * (entries < 256 ? entries : 256));
     uint16_t palette[4];
@@ -229,32 +306,18 @@ void vld_picture_free(vld_picture* picture) {
 void vld_free(void* data) { std::free(data); }
 
 const char* vld_error_text(int code) {
-  switch (code) {
-    case VLD_OK: return "ok";
-    case VLD_ERROR_BAD_MAGIC: return "bad magic (not an HK03 picture)";
-    case VLD_ERROR_NO_TERMINATOR: return "ends inside the comment (no 0x1A)";
-    case VLD_ERROR_BAD_FORMAT: return "bad format byte (only 2 is known)";
-    case VLD_ERROR_SHORT_HEADER: return "ends inside the header";
-    case VLD_ERROR_ZERO_SIZE: return "zero size";
-    case VLD_ERROR_TOO_LARGE: return "too large";
-    case VLD_ERROR_OUT_OF_MEMORY: return "out of memory";
-    case VLD_ERROR_SHORT_ROW: return "ends inside a row";
-    case VLD_ERROR_INVALID: return "invalid argument";
-    default: return "unknown error";
-  }
+  return PictureStatusName(code);
 }
 
 const char* vld_decode_reason(const void* data, size_t size, char* buffer, size_t buffer_size) {
   if (buffer == nullptr || buffer_size == 0) return "";
-  if (uint64_t{size} >= VLD_MAX_FILE_BYTES) {
-    std::snprintf(buffer, buffer_size, "too large (files of 256 MiB or more are not read)");
-    return buffer;
-  }
-  DecodedPicture decoded;
-  const PictureStatus status =
-      data == nullptr ? kPictureBadMagic
-                      : DecodePictureFile(static_cast<const uint8_t*>(data), size, &decoded);
-  return PictureStatusText(status, &decoded.header, &decoded.rows, buffer, buffer_size);
+  vld_details details = {};
+  details.size = sizeof details;
+  vld_picture picture;
+  vld_decode_ex(data, size, &picture, &details);
+  vld_picture_free(&picture);
+  std::snprintf(buffer, buffer_size, "%s", details.reason);
+  return buffer;
 }
 
 const char* vld_version(void) { return VLD_VERSION; }

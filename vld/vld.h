@@ -109,7 +109,7 @@ typedef struct vld_picture {
 #define VLD_ERROR_INVALID 9         /* an argument no picture can hold: a null pointer, a size
                                        out of range, an index above 3, a comment with 0x1A */
 
-#define VLD_ERROR_STOPPED 10         /* a row callback asked vld_decode_rows to stop */
+#define VLD_ERROR_STOPPED 10 /* a row callback asked vld_decode_rows to stop */
 
 /* The largest file vld_decode reads, and the largest decoding buffer. */
 #define VLD_MAX_FILE_BYTES ((uint64_t)256 << 20)
@@ -129,7 +129,7 @@ VLD_API int vld_info(const void *data, size_t size, vld_picture *out);
 /* What a decode found beyond its result, filled in the same call: the
    reason in words, where a damaged file ends, and how its rows are coded.
    Set `size` to sizeof(vld_details) first; a caller built against an older,
-   shorter struct gets only the fields it knows. */
+   shorter struct gets only the fields it knows (none, if `size` is 0). */
 typedef struct vld_details {
   size_t size;             /* sizeof(vld_details), set by the caller */
   int code;                /* the call's result */
@@ -139,7 +139,7 @@ typedef struct vld_details {
   int format_byte;         /* -1 where the file ends before it */
   uint32_t rows_decoded;   /* whole rows decoded; for VLD_ERROR_SHORT_ROW the row
                               the file ends in, counted from 0 */
-  uint32_t literal_rows, repeat_rows, block_rows; /* of the rows decoded */
+  uint32_t literal_rows, repeat_rows, block_rows; /* of the rows decoded, a cut file's too */
   uint64_t end_offset;     /* just past the last row's bytes; 0 unless VLD_OK */
 } vld_details;
 
@@ -152,8 +152,13 @@ VLD_API int vld_decode_ex(const void *data, size_t size, vld_picture *out, vld_d
    indices (0..3) in memory of the library's that lasts only for the call.
    The callback returns 0 to go on, anything else to stop, and the call then
    returns VLD_ERROR_STOPPED. `header`, when not NULL, gets what vld_info
-   gives before the first row; `details` may be NULL. Memory taken: a small
-   multiple of the picture's width, whatever its height. */
+   gives before the first row, and keeps it when the rows fail later (a
+   file cut inside row 94 hands over rows 0 to 93, then gives
+   VLD_ERROR_SHORT_ROW); `details` may be NULL. The codes and details are
+   vld_decode_ex's, but for VLD_ERROR_STOPPED, whose rows_decoded counts
+   the rows handed over. Memory taken: a small multiple of the picture's
+   width (20 rows of it, or about 256 KiB if that is more), whatever its
+   height. */
 typedef int (*vld_row_callback)(void *user, uint32_t y, const uint8_t *indices);
 VLD_API int vld_decode_rows(const void *data, size_t size, vld_picture *header,
                             vld_row_callback row, void *user, vld_details *details);

@@ -76,13 +76,13 @@ LOGPALETTE* MakePaletteDescription(const PictureHeader& header) {
 
 int DecodePicture(const uint8_t* data, size_t size) {
   DecodedPicture picture;
-  const PictureStatus status = DecodePictureFile(data, size, &picture);
+  const int status = DecodePictureFile(data, size, &picture);
   const PictureHeader& header = picture.header;
   const PictureRows& rows = picture.rows;
-  if (status != kPictureOk) {
+  if (status != VLD_OK) {
     // A file that ends right after its comment has no format byte to reject
     // it by; it is merely cut short and leaves nothing behind.
-    if (status == kPictureBadFormat && header.comment_found && header.format_byte >= 0) {
+    if (status == VLD_ERROR_BAD_FORMAT && header.comment_found && header.format_byte >= 0) {
       StoreComment(data, header);
     }
     return 0;

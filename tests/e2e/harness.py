@@ -240,37 +240,15 @@ class Session:
         return False
 
     def _start_display(self):
-        read_end, write_end = os.pipe()
-        process = subprocess.Popen(
-            [
-                "Xvfb",
-                "-displayfd",
-                str(write_end),
-                "-screen",
-                "0",
-                "%dx%dx%d" % (self.width, self.height, self.depth),
-                "-nolisten",
-                "tcp",
-                # The root's colour would be lost whenever the last client leaves.
-                "-noreset",
-            ],
-            pass_fds=(write_end,),
-            stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL,
-            start_new_session=True,
-        )
-        os.close(write_end)
+        here = os.path.dirname(os.path.abspath(__file__))
+        xvfb = os.path.join(here, "..", "..", "scripts", "xvfb")
+        process = subprocess.Popen([xvfb, "%dx%dx%d" % (self.width, self.height, self.depth)],
+                                   stdout=subprocess.PIPE, start_new_session=True)
         self.pids.append(process)
-        number = b""
-        end = time.time() + 20
-        while not number.endswith(b"\n") and time.time() < end:
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_end)
-        check(number.strip(), "Xvfb did not start")
-        self.display = ":" + number.decode().strip()
+        number = process.stdout.readline().decode().strip()
+        process.stdout.close()
+        check(number, "Xvfb did not start")
+        self.display = ":" + number
 
     def _prepare_prefix(self):
         os.makedirs(os.path.dirname(self.prefix), exist_ok=True)

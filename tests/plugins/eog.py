@@ -48,20 +48,12 @@ def find(screen, picture):
     return None
 
 
-def start_xvfb():
-    read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
-                             "-nolisten", "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-    os.close(write)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read, 16)
-        if not chunk:
-            break
-        number += chunk
-    os.close(read)
-    return xvfb, ":" + number.decode().strip()
+def start_xvfb(source):
+    xvfb = subprocess.Popen([os.path.join(source, "scripts", "xvfb"), "1024x768x24"],
+                            stdout=subprocess.PIPE)
+    number = xvfb.stdout.readline().decode().strip()
+    xvfb.stdout.close()
+    return xvfb, ":" + number
 
 
 def main():
@@ -77,7 +69,7 @@ def main():
         subprocess.run([config["vldtool"], "decode", picture_path, "-o", reference], check=True)
         picture = Image.open(reference).convert("RGB")
 
-        xvfb, display = start_xvfb()
+        xvfb, display = start_xvfb(config["source"])
         home = os.path.join(work, "home")
         runtime = os.path.join(work, "run")
         os.makedirs(home)

@@ -207,7 +207,7 @@ TEST_F(VldtoolTest, EncodeKeepsPaletteIndicesAndRoundTrips) {
   const std::string written = ReadText(Path("out.vld"));
   const Bytes file(written.begin(), written.end());
   const Decoded d = DecodeAll(file);
-  ASSERT_EQ(d.status, kPictureOk);
+  ASSERT_EQ(d.status, VLD_OK);
   EXPECT_EQ(d.header.anchor_x, 300);
   EXPECT_EQ(d.header.anchor_y, 200);
   EXPECT_EQ(CommentOf(file, d.header), "\x82\xb3\x82\xad\x82\xe7");
@@ -240,7 +240,7 @@ TEST_F(VldtoolTest, EncodeReducesTrueColourAndMakesTransparencyIndexZero) {
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string text = ReadText(Path("out.vld"));
   const Decoded d = DecodeAll(Bytes(text.begin(), text.end()));
-  ASSERT_EQ(d.status, kPictureOk);
+  ASSERT_EQ(d.status, VLD_OK);
   EXPECT_EQ(d.header.palette[0], 0);
   for (uint32_t y = 0; y < height; ++y) {
     EXPECT_EQ(d.At(y, 0), 0);

@@ -67,7 +67,7 @@ void ExpectRoundTrip(const Bytes& picture, uint16_t width, uint16_t height, Pict
   const Bytes file = Encode(picture, width, height, "comment", &ok);
   ASSERT_EQ(ok, 1);
   Decoded d = DecodeAll(file);
-  ASSERT_EQ(d.status, kPictureOk);
+  ASSERT_EQ(d.status, VLD_OK);
   ASSERT_EQ(d.rows.end_offset, file.size()) << "the decoder must use every byte written";
   for (uint32_t y = 0; y < height; ++y)
     for (uint32_t x = 0; x < width; ++x)
@@ -162,7 +162,7 @@ TEST(Encode, ChoosesTheSmallestRow) {
     ASSERT_EQ(ok, 1);
     EXPECT_EQ(file.size(), 22 + c.rows_bytes);
     Decoded d = DecodeAll(file);
-    ASSERT_EQ(d.status, kPictureOk);
+    ASSERT_EQ(d.status, VLD_OK);
     for (uint32_t y = 0; y < c.height; ++y)
       for (uint32_t x = 0; x < c.width; ++x)
         EXPECT_EQ(d.At(y, x), c.picture[size_t{y} * c.width + x]);
@@ -209,7 +209,7 @@ TEST(Encode, KeepsLongAndOddComments) {
   const Bytes file = Encode(Bytes(4, 3), 2, 2, comment, &ok);
   ASSERT_EQ(ok, 1);
   Decoded d = DecodeAll(file);
-  ASSERT_EQ(d.status, kPictureOk);
+  ASSERT_EQ(d.status, VLD_OK);
   EXPECT_EQ(d.header.comment_length, comment.size());
   EXPECT_EQ(CommentOf(file, d.header), comment);
   EXPECT_EQ(d.header.anchor_x, 12);

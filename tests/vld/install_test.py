@@ -50,6 +50,10 @@ names = [s for s in symbols[2::3] if s != "VLD_1"]
 check(names and all(n.startswith("vld_") for n in names),
       "libvld.so.1 exports only vld_* names: %s" % [n for n in names if not n.startswith("vld_")])
 
+# Nothing in the library waits for static initialisation (see client early).
+archive = must(["objdump", "-h", os.path.join(libdir, "libvld.a")]).stdout
+check(".init_array" not in archive, "libvld.a has no static constructors")
+
 # The README's example, as its reader would build it.
 readme = open(os.path.join(source, "README.md"), encoding="utf-8").read()
 example = re.search(r"## The vld library.*?```c\n(.*?)```", readme, re.S).group(1)
@@ -67,6 +71,7 @@ must(["cmake", "-S", os.path.join(source, "tests", "vld", "client"), "-B", clien
       "-DCMAKE_PREFIX_PATH=" + prefix])
 must(["cmake", "--build", client_build])
 client = os.path.join(client_build, "client")
+client_static = os.path.join(client_build, "client_static")
 
 for name in sorted(os.listdir(samples)):
     if not name.endswith((".vld", ".tft")):
@@ -83,6 +88,8 @@ for name in sorted(os.listdir(samples)):
             expected.tobytes() and "anchor %s palette 0x%s" % (anchor, ",0x".join(words))
             in r.stdout)
     check(same, "client decodes %s as vldtool decode does" % name)
+    r = run([client_static, "early", path], env=dict(env, VLD_CLIENT_EARLY=path))
+    check(r.stdout == "same\n", "a static client decodes %s before main as in main" % name)
     # Every cut of the file is refused, with the decoder's reason.
     data = open(path, "rb").read()
     cut = os.path.join(work, "cut.vld")

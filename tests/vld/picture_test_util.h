@@ -1,12 +1,17 @@
-// Small helpers shared by the picture tests: building files by hand and
-// decoding them in one call.
+// Small helpers shared by the picture tests: building files by hand,
+// decoding them in one call, and holding the row-by-row decoder to the
+// whole decoder.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "vld.hpp"
 #include "vld/decode.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -33,7 +38,7 @@ inline Bytes MakeFile(uint16_t width, uint16_t height, const Bytes& rows,
 }
 
 struct Decoded {
-  PictureStatus status = kPictureOk;
+  int status = VLD_OK;
   PictureHeader header;
   PictureRows rows;
   Bytes buffer;  // the whole index buffer, lead-in rows included
@@ -50,9 +55,9 @@ struct Decoded {
 inline Decoded DecodeAll(const Bytes& file) {
   Decoded d;
   d.status = ParsePictureHeader(file.data(), file.size(), &d.header);
-  if (d.status != kPictureOk) return d;
+  if (d.status != VLD_OK) return d;
   d.status = DecodePictureRows(file.data(), file.size(), d.header, &d.rows);
-  if (d.status == kPictureOk) {
+  if (d.status == VLD_OK) {
     const size_t size = (size_t{d.header.height} + 4) * d.header.stride;
     d.buffer.assign(d.rows.index_buffer, d.rows.index_buffer + size);
     std::free(d.rows.index_buffer);
@@ -65,4 +70,36 @@ inline Decoded DecodeAll(const Bytes& file) {
 inline std::string CommentOf(const std::vector<uint8_t>& file, const PictureHeader& header) {
   return std::string(file.begin() + kCommentOffset,
                      file.begin() + kCommentOffset + header.comment_length);
+}
+
+// vld_decode_rows on the first `cut` bytes of `file` hands over exactly the
+// rows vld_decode makes of the whole file, as far as vld_decode_ex on those
+// bytes gets, and reports exactly vld_decode_ex's details.
+inline void ExpectRowsAsDecode(const Bytes& file, size_t cut) {
+  vld::Picture whole, part, header;
+  vld_decode(file.data(), file.size(), whole.get());
+  vld_details expected = vld::Details(), got = vld::Details();
+  const int code = vld_decode_ex(file.data(), cut, part.get(), &expected);
+  struct Seen {
+    const vld_picture* whole;
+    uint32_t rows;
+    bool same;
+  } seen = {&*whole, 0, true};
+  auto row = [](void* user, uint32_t y, const uint8_t* indices) {
+    Seen* s = static_cast<Seen*>(user);
+    const size_t width = s->whole->width;
+    s->same = s->same && y == s->rows++ && y < s->whole->height &&
+              std::memcmp(indices, s->whole->indices + y * width, width) == 0;
+    return 0;
+  };
+  EXPECT_EQ(vld_decode_rows(file.data(), cut, header.get(), row, &seen, &got), code);
+  EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << got.reason << " / " << expected.reason;
+  EXPECT_TRUE(seen.same);
+  EXPECT_EQ(seen.rows, expected.rows_decoded);
+  if (code == VLD_OK) {
+    vld_picture only_header = *part;
+    only_header.indices = nullptr;
+    only_header.comment = nullptr;
+    EXPECT_EQ(std::memcmp(&*header, &only_header, sizeof only_header), 0);
+  }
 }

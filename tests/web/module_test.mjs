@@ -290,7 +290,7 @@ const groups = {
   // The site holds what a static host needs and stays small.
   site() {
     const files = fs.readdirSync(site);
-    for (const name of ['index.html', 'app.js', 'style.css', 'cp932.js', 'vld-page.js', 'vld.mjs', 'vld.wasm'])
+    for (const name of ['index.html', 'texts.js', 'page.js', 'viewer.js', 'converter.js', 'files.js', 'style.css', 'cp932.js', 'vld-page.js', 'vld.mjs', 'vld.wasm'])
       assert.ok(files.includes(name), name);
     const gzipped = files.reduce((sum, name) => sum + zlib.gzipSync(fs.readFileSync(path.join(site, name)), { level: 9 }).length, 0);
     console.log(`site: ${files.length} files, ${gzipped} bytes gzipped`);

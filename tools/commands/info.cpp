@@ -1,0 +1,184 @@
+// vldtool info: what a picture file holds and what the viewer will make of it.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/viewer_rules.h"
+#include "tools/commands/commands.h"
+#include "tools/text/cp932.h"
+#include "tools/system/files.h"
+#include "tools/text/json.h"
+#include "tools/system/terminal.h"
+#include "tools/commands/usage.h"
+#include "vld/decode.h"
+
+namespace {
+
+const char kInfoUsage[] =
+    "usage: vldtool info [--json] FILE...\n"
+    "Describes picture files: comment, anchor, size, palette, row kinds and\n"
+    "whether see-through can be offered. Exit status 1 if any file is rejected.\n"
+    "FILE '-' is standard input. With --json, names and comments that are not\n"
+    "valid text also come as hex bytes (file_bytes, comment_bytes).\n";
+
+// A comment is shown up to this many bytes: far more than the viewer keeps,
+// and few enough that a file whose comment fills it prints at once.
+constexpr size_t kShownCommentBytes = 4096;
+
+struct FileReport {
+  std::string path;
+  std::string error;  // empty when the file decoded
+  DecodedPicture picture;
+  std::string comment_utf8;  // up to kShownCommentBytes of it, beyond the 127 the viewer keeps
+  std::string comment_bytes;  // in hex, for JSON, when the comment is not valid code page 932
+  bool comment_cut = false;   // only the start of the comment is shown
+};
+
+void Describe(const char* path, bool json, FileReport* report) {
+  report->path = path;
+  std::vector<uint8_t> data;
+  std::string error;
+  // The viewer's own limit, so every file it refuses for size is "too large".
+  const ReadResult read = ReadInputFile(path, kMaxPictureFileBytes, false, &data, &error);
+  if (read != kReadOk) {
+    report->error = read == kReadTooLarge ? error : "cannot read: " + error;
+    return;
+  }
+  const int status = DecodePictureFile(data.data(), data.size(), &report->picture);
+  const PictureHeader& h = report->picture.header;
+  if (h.comment_found) {
+    const char* comment = reinterpret_cast<const char*>(data.data()) + kCommentOffset;
+    const size_t shown = Cp932Prefix(comment, h.comment_length, kShownCommentBytes);
+    report->comment_cut = shown < h.comment_length;
+    if (!Cp932ToUtf8(comment, shown, !json, &report->comment_utf8))
+      report->comment_bytes = HexBytes(comment, shown);
+  }
+  if (status != VLD_OK) {
+    char reason[128];
+    report->error = PictureStatusText(status, &h, &report->picture.rows, reason, sizeof reason);
+  }
+}
+
+void PrintText(const FileReport& r) {
+  const PictureHeader& h = r.picture.header;
+  std::printf("%s:\n", r.path.c_str());
+  std::printf("  comment: \"%s\"%s (%u bytes%s%s)\n", r.comment_utf8.c_str(),
+              r.comment_cut ? "..." : "", static_cast<unsigned>(h.comment_length),
+              r.comment_cut ? ", cut here after the first 4096" : "",
+              h.comment_length > kCommentSize - 1 ? "; the viewer shows the first 127" : "");
+  std::printf("  comment menu item: %s\n", CommentMenuEnabled(h.comment_length) ? "enabled" : "greyed");
+  std::printf("  anchor: %u,%u\n", unsigned{h.anchor_x}, unsigned{h.anchor_y});
+  std::printf("  size: %ux%u\n", unsigned{h.width}, unsigned{h.height});
+  std::printf("  stride: %u\n", static_cast<unsigned>(h.stride));
+  for (int k = 0; k < 4; ++k) {
+    const Rgb rgb = GrbiToRgb(h.palette[k]);
+    std::printf("  palette %d: 0x%04X  rgb(%u, %u, %u)\n", k, unsigned{h.palette[k]},
+                unsigned{rgb.r}, unsigned{rgb.g}, unsigned{rgb.b});
+  }
+  std::printf("  rows: %u literal, %u repeat, %u block\n",
+              static_cast<unsigned>(r.picture.rows.literal_rows), static_cast<unsigned>(r.picture.rows.repeat_rows),
+              static_cast<unsigned>(r.picture.rows.block_rows));
+  if (SeethroughDenied(h.palette[0]) == 0)
+    std::printf("  see-through: possible\n");
+  else
+    std::printf("  see-through: not possible (palette word 0 is 0x%04X, not 0)\n",
+                unsigned{h.palette[0]});
+}
+
+// The comment and its length, and its bytes when they are not valid text.
+void PrintJsonComment(const FileReport& r) {
+  std::printf("\"comment\": %s, \"comment_length\": %u", JsonString(r.comment_utf8).c_str(),
+              static_cast<unsigned>(r.picture.header.comment_length));
+  if (r.comment_cut) std::printf(", \"comment_cut\": true");
+  if (!r.comment_bytes.empty()) std::printf(", \"comment_bytes\": \"%s\"", r.comment_bytes.c_str());
+}
+
+void PrintJson(const FileReport& r, bool last) {
+  const PictureHeader& h = r.picture.header;
+  std::string name;
+  const bool name_is_text = NameToUtf8(r.path, &name);
+  std::printf("  {\"file\": %s, ", JsonString(name).c_str());
+  if (!name_is_text)
+    std::printf("\"file_bytes\": \"%s\", ", HexBytes(r.path.data(), r.path.size()).c_str());
+  if (!r.error.empty()) {
+    std::printf("\"ok\": false, \"error\": %s", JsonString(r.error).c_str());
+    if (h.comment_found) {
+      std::printf(", ");
+      PrintJsonComment(r);
+    }
+    std::printf("}%s\n", last ? "" : ",");
+    return;
+  }
+  std::printf("\"ok\": true, ");
+  PrintJsonComment(r);
+  std::printf(", ");
+  std::printf("\"anchor\": [%u, %u], \"width\": %u, \"height\": %u, \"stride\": %u, ",
+              unsigned{h.anchor_x}, unsigned{h.anchor_y}, unsigned{h.width}, unsigned{h.height},
+              static_cast<unsigned>(h.stride));
+  std::printf("\"palette\": [");
+  for (int k = 0; k < 4; ++k) {
+    const Rgb rgb = GrbiToRgb(h.palette[k]);
+    std::printf("%s{\"word\": %u, \"rgb\": [%u, %u, %u]}", k ? ", " : "", unsigned{h.palette[k]},
+                unsigned{rgb.r}, unsigned{rgb.g}, unsigned{rgb.b});
+  }
+  std::printf("], \"rows\": {\"literal\": %u, \"repeat\": %u, \"block\": %u}, ",
+              static_cast<unsigned>(r.picture.rows.literal_rows), static_cast<unsigned>(r.picture.rows.repeat_rows),
+              static_cast<unsigned>(r.picture.rows.block_rows));
+  std::printf("\"seethrough\": %s}%s\n", SeethroughDenied(h.palette[0]) == 0 ? "true" : "false", last ? "" : ",");
+}
+
+}  // namespace
+
+int RunInfo(int argc, char** argv) {
+  bool json = false;
+  std::vector<const char*> files;
+  bool options_done = false;
+  for (int i = 0; i < argc; ++i) {
+    if (!options_done && std::strcmp(argv[i], "--") == 0) {
+      options_done = true;
+    } else if (!options_done && std::strcmp(argv[i], "--json") == 0) {
+      json = true;
+    } else if (!options_done && IsHelp(argv[i])) {
+      std::fputs(kInfoUsage, stdout);
+      return 0;
+    } else if (!options_done && argv[i][0] == '-' && argv[i][1] != 0) {
+      return UsageError("info", std::string("unknown option '") + argv[i] + "'");
+    } else {
+      files.push_back(argv[i]);
+    }
+  }
+  if (files.empty()) return UsageError("info", "no file given");
+  // Comments are printed as UTF-8.
+  ConsoleState console;
+  BeginUtf8Console(&console);
+  int status = 0;
+  if (json) std::printf("[\n");
+  for (size_t i = 0; i < files.size(); ++i) {
+    FileReport report;
+    // Running out of memory on one file fails that file, not the rest.
+    try {
+      Describe(files[i], json, &report);
+    } catch (const std::bad_alloc&) {
+      report.error = "out of memory";
+      report.picture.header = PictureHeader();  // nothing of it is shown
+      std::string().swap(report.comment_utf8);
+      std::string().swap(report.comment_bytes);
+    }
+    if (!report.error.empty()) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "vldtool: info: %s: %s\n", files[i], report.error.c_str());
+      std::fflush(stderr);
+      status = 1;
+    }
+    if (json)
+      PrintJson(report, i + 1 == files.size());
+    else if (report.error.empty())
+      PrintText(report);
+  }
+  if (json) std::printf("]\n");
+  EndUtf8Console(console);
+  return status;
+}
