@@ -111,18 +111,21 @@ def case_native_gio_open(options):
     its place. Everything is installed into a private tree."""
     work = tempfile.mkdtemp(prefix="vld-gio-")
     try:
-        prefix = os.path.join(work, "prefix")
-        subprocess.run(["cmake", "--install", options.build, "--prefix", prefix, "--component",
-                        "viewer"], check=True, capture_output=True, timeout=120)
+        prefix = "/usr" if options.installed else os.path.join(work, "prefix")
         data = os.path.join(work, "data")
         os.makedirs(os.path.join(data, "mime", "packages"))
-        shutil.copy(os.path.join(ROOT, "plugins", "mime", "velinde.xml"),
-                    os.path.join(data, "mime", "packages"))
-        # What the package's triggers do on installation.
-        subprocess.run(["update-mime-database", os.path.join(data, "mime")], check=True,
-                       capture_output=True, timeout=120)
-        subprocess.run(["update-desktop-database", os.path.join(prefix, "share", "applications")],
-                       check=True, timeout=120)
+        if not options.installed:
+            subprocess.run(["cmake", "--install", options.build, "--prefix", prefix,
+                            "--component", "viewer"], check=True, capture_output=True,
+                           timeout=120)
+            shutil.copy(os.path.join(ROOT, "plugins", "mime", "velinde.xml"),
+                        os.path.join(data, "mime", "packages"))
+            # What the package's triggers do on installation.
+            subprocess.run(["update-mime-database", os.path.join(data, "mime")], check=True,
+                           capture_output=True, timeout=120)
+            subprocess.run(["update-desktop-database",
+                            os.path.join(prefix, "share", "applications")], check=True,
+                           timeout=120)
         indices = pattern_indices(70, 40, seed=9)
         palette = [0x0000, 0xF800, 0x07C0, 0x843F]
         picture = os.path.join(work, "double click.vld")
@@ -172,6 +175,8 @@ def main():
     parser.add_argument("case", choices=sorted(CASES))
     parser.add_argument("--build", required=True)
     parser.add_argument("--vldtool", required=True)
+    parser.add_argument("--installed", action="store_true",
+                        help="use the installed package (gio open) instead of a private install")
     options = parser.parse_args()
     options.build = os.path.abspath(options.build)
     try:
