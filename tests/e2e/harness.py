@@ -165,7 +165,9 @@ class Run:
                     # manager may still move the window once, and a
                     # compositor has to show it.
                     time.sleep(0.15)
-                    return Window(self.last("window"))
+                    window = Window(self.last("window"))
+                    window.t = Window(line).t  # when it was first painted
+                    return window
                 if line.startswith("exit ") or line.startswith("failed"):
                     raise Failure("viewer ended before showing a window: %s" % self.lines())
             time.sleep(0.05)

@@ -3,22 +3,17 @@
 for velinde.exe and for a minimal program that opens one plain window of the
 same size at the same place, under the same Wine, alternating runs.
 
-    startup.py --build BUILD_DIR [--runs 10] [--native NATIVE_BUILD_DIR]
-
-With --native, the Linux viewer too, on an Xvfb without window manager: from
-its start to its report of the first painted frame (VELINDE_REPORT).
+    startup.py --build BUILD_DIR [--runs 10]
 """
 
 import argparse
 import os
 import re
 import statistics
-import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import NativeSession, Session, make_picture, windows_path  # noqa: E402
+from harness import Session, make_picture, windows_path  # noqa: E402
 
 GREEN = 0xF800  # pure green as a picture colour
 
@@ -32,33 +27,11 @@ def first_paint(session, program, *arguments):
     return value
 
 
-def native_first_paint(session, picture):
-    report = session.result_file("startup")
-    env = session.env()
-    env["VELINDE_REPORT"] = report
-    started = time.monotonic()
-    process = subprocess.Popen([session.viewer, "/nof", "/l0,0", "/w10", picture], env=env,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    seen = None
-    while seen is None and time.monotonic() - started < 30:
-        if os.path.exists(report) and "window " in open(report).read():
-            seen = (time.monotonic() - started) * 1000
-        else:
-            time.sleep(0.001)
-    process.kill()
-    process.wait()
-    if seen is None:
-        raise SystemExit("startup: the native viewer painted nothing")
-    return seen
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--runs", type=int, default=10)
-    parser.add_argument("--native")
     options = parser.parse_args()
-    results = []
     with Session(options.build, 800, 600) as session:
         picture = os.path.join(session.work, "green.vld")
         make_picture(picture, b"", (0, 0), [[1] * 204 for _ in range(124)],
@@ -71,16 +44,7 @@ def main():
         for _ in range(options.runs):
             viewer.append(first_paint(session, session.viewer, *viewer_arguments))
             plain.append(first_paint(session, session.probe_exe, "window", "00FF00"))
-    results += [("velinde.exe", viewer), ("one plain window", plain)]
-    if options.native:
-        with NativeSession(options.native, 800, 600) as session:
-            picture = os.path.join(session.work, "green.vld")
-            make_picture(picture, b"", (0, 0), [[1] * 204 for _ in range(124)],
-                         [0, GREEN, GREEN, GREEN])
-            native_first_paint(session, picture)
-            results.append(("velinde (Linux)",
-                            [native_first_paint(session, picture) for _ in range(options.runs)]))
-    for name, values in results:
+    for name, values in (("velinde.exe", viewer), ("one plain window", plain)):
         print("%-18s median %.1f ms  mean %.1f ms  min %.1f  max %.1f  (%d runs)" %
               (name, statistics.median(values), statistics.mean(values), min(values), max(values),
                len(values)))
