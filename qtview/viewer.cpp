@@ -204,17 +204,20 @@ void ViewerWindow::ShowMenu(const QPoint& at) {
     actions[i]->setChecked(ItemIsOn(items[i].state));
   }
   connect(&menu, &QMenu::aboutToShow, &menu, [&menu, &actions] {
+    // Each item: its place on the screen, checked, enabled.
     QTimer::singleShot(0, &menu, [&menu, &actions] {
-      Report("menu", "rect=%s", Rect(menu.geometry()).toUtf8().constData());
+      QString items;
       for (int i = 0; i < 5; ++i) {
         const QRect r = menu.actionGeometry(actions[i]).translated(menu.geometry().topLeft());
-        Report("item", "n=%d rect=%s checked=%d enabled=%d", i + 1, Rect(r).toUtf8().constData(),
-               actions[i]->isChecked(), actions[i]->isEnabled());
+        items += QString("%1%2,%3,%4").arg(i ? ";" : "").arg(Rect(r))
+                     .arg(actions[i]->isChecked()).arg(actions[i]->isEnabled());
       }
+      Report("menu", "rect=%s items=%s", Rect(menu.geometry()).toUtf8().constData(),
+             items.toUtf8().constData());
     });
   });
   QAction* chosen = menu.exec(at);
-  Report("menu", "closed");
+  Report("menu", "closed=1");
   if (chosen == actions[0]) {
     ShowComment();
   } else if (chosen == actions[1]) {
@@ -242,7 +245,7 @@ void ViewerWindow::ShowComment() {
            box.windowTitle().toUtf8().constData(), text.toUtf8().constData());
   });
   box.exec();
-  Report("comment", "closed");
+  Report("comment", "closed=1");
 }
 
 // A tool window's closing does not end the program by itself.

@@ -587,23 +587,24 @@ class NativeSession(Session):
         line = run.last("window") if run else None
         return Window(line) if line else None
 
+    def reported(self, tag, run=None):
+        """The fields of the viewer's last `tag` line while what it reports
+        is still open (no "closed" line after it), or None."""
+        run = run or self.current()
+        lines = [line for line in (run.lines() if run else []) if line.startswith(tag + " ")]
+        if not lines or "closed=1" in lines[-1]:
+            return None
+        return dict(re.findall(r"(\w+)=(.*?)(?= \w+=|$)", lines[-1]))
+
     def menu(self, run=None):
         """The open menu's items as the viewer reports them: for each, its
         rectangle and whether it is checked and enabled."""
-        run = run or self.current()
-        lines = run.lines()
-        starts = [i for i, line in enumerate(lines) if line.startswith("menu ") and "rect=" in line]
-        if not starts or any(line.startswith("menu ") and "closed" in line
-                             for line in lines[starts[-1]:]):
+        fields = self.reported("menu", run)
+        if not fields:
             return None
-        items = []
-        for line in lines[starts[-1] + 1:]:
-            if line.startswith("item "):
-                fields = dict(re.findall(r"(\w+)=(\S+)", line))
-                items.append({"rect": tuple(int(v) for v in fields["rect"].split(",")),
-                              "checked": fields["checked"] == "1",
-                              "enabled": fields["enabled"] == "1"})
-        return items if len(items) == 5 else None
+        items = [[int(v) for v in item.split(",")] for item in fields["items"].split(";")]
+        return [{"rect": tuple(i[:4]), "checked": i[4] == 1, "enabled": i[5] == 1}
+                for i in items]
 
     def choose(self, number):
         """Clicks menu item `number` where the viewer says it is."""
@@ -615,11 +616,5 @@ class NativeSession(Session):
         time.sleep(0.5)
 
     def comment_box(self):
-        run = self.current()
-        lines = run.lines() if run else []
-        shown = [i for i, line in enumerate(lines) if line.startswith("comment ") and "title=" in line]
-        if not shown or any(line.startswith("comment ") and "closed" in line
-                            for line in lines[shown[-1]:]):
-            return None
-        m = re.search(r"title=(.*) text=(.*)", lines[shown[-1]])
-        return (m.group(1), m.group(2))
+        fields = self.reported("comment")
+        return (fields["title"], fields["text"]) if fields else None
