@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QBitmap>
 #include <QElapsedTimer>
+#include <QGridLayout>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -240,6 +241,14 @@ void ViewerWindow::ShowMenu(const QPoint& at) {
 void ViewerWindow::ShowComment() {
   const QString text = Cp932ToUnicode(g_viewer.comment, kCommentSize - 1);
   QMessageBox box(QMessageBox::NoIcon, VLD_TITLE, text, QMessageBox::Ok, this);
+  // As a Windows message box does, wide enough for its caption beside the
+  // title bar's buttons, which a window manager would otherwise cut short.
+  auto* layout = qobject_cast<QGridLayout*>(box.layout());
+  if (layout != nullptr) {
+    const int caption = box.fontMetrics().horizontalAdvance(QStringLiteral(VLD_TITLE)) + 120;
+    layout->addItem(new QSpacerItem(caption, 0), layout->rowCount(), 0, 1,
+                    layout->columnCount());
+  }
   QTimer::singleShot(0, &box, [&box, &text] {
     Report("comment", "rect=%s title=%s text=%s", Rect(box.geometry()).toUtf8().constData(),
            box.windowTitle().toUtf8().constData(), text.toUtf8().constData());
