@@ -6,17 +6,14 @@
 #include <cstdint>
 #include <vector>
 
-// An image as a reader leaves it, in one of three forms:
+#include "vld/vld.h"
+
+// An image as a reader leaves it, in one of two forms:
 // - a palette image: `indexed` 1, `indices` (each within the palette) and
 //   `palette_rgba` set; the colour reduction reads these alone, so readers
 //   leave `rgba` empty rather than spend four bytes a pixel on it;
-// - true colour as `rgba`;
-// - true colour already narrowed to `grbi`, which takes half the memory of
-//   rgba and loses nothing the encoder keeps (it chooses colours at that
-//   precision): two bytes a pixel, low byte first, holding a GRBI word (bits
-//   15-11 green, 10-6 red, 5-1 blue, each the 8-bit value v as
-//   (v * 31 + 127) / 255) with bit 0 set, and nothing else, for a
-//   transparent pixel (alpha below 128).
+// - true colour as `rgba`, kept at full precision, as each pixel is mapped
+//   from its 8-bit value.
 // The colour reduction consumes the pixels and leaves its result in `indices`.
 struct Image {
   uint32_t width = 0;
@@ -25,34 +22,31 @@ struct Image {
   std::vector<uint8_t> indices;       // width * height, for palette images
   std::vector<uint8_t> palette_rgba;  // 4 bytes per palette entry (alpha from tRNS, else 255)
   std::vector<uint8_t> rgba;          // width * height * 4
-  std::vector<uint8_t> grbi;          // width * height * 2
 };
 
-// A pixel as Image::grbi holds it.
-inline uint16_t GrbiOfPixel(uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
-  if (a < 128) return 0x0001;
-  auto narrow = [](unsigned v) { return (v * 31 + 127) / 255; };
-  return static_cast<uint16_t>((narrow(g) << 11) | (narrow(r) << 6) | (narrow(b) << 1));
-}
-
-enum Dither { kDitherNone, kDitherFloydSteinberg, kDitherOrdered };
-
-struct ColourOptions {
-  Dither dither = kDitherNone;
-  int palette_given = 0;  // map to `palette` rather than choose colours
-  uint16_t palette[4] = {0, 0, 0, 0};
+// A source of RGBA rows: `read` fills `rgba` with row y, 4 bytes a pixel.
+struct RgbaRows {
+  const void* user;
+  void (*read)(const void* user, uint32_t y, uint8_t* rgba);
 };
 
 // 8-bit channels to the nearest GRBI word (intensity bit 0).
 uint16_t RgbToGrbi(uint8_t r, uint8_t g, uint8_t b);
 
-// Reduces the image to four colours, or maps it to the given ones, leaving
-// width * height indices in image->indices; the pixels it came with are
-// given up to save memory. Transparent pixels (alpha below 128) take index
-// 0 with word 0x0000, so see-through shows the desktop there; the opaque
-// pixels then share indices 1-3, and a black among them is 0x0001. The most
-// used colour comes first. The result depends only on the image.
-void ReduceColours(Image* image, const ColourOptions& options, uint16_t palette[4]);
+// Reduces width * height RGBA pixels to four colours, or maps them to the
+// given ones, writing width * height indices. Row y's indices are written
+// only after row y has been read, so `indices` may overlay the pixels'
+// own memory. Transparent pixels (alpha below 128) take index 0 with word
+// 0x0000, so see-through shows the desktop there; the opaque pixels then
+// share indices 1-3, and a black among them is 0x0001. The most used colour
+// comes first. Each pixel is mapped from its full 8-bit value; the result
+// depends only on the pixels.
+void ReduceRgba(const RgbaRows& rows, uint32_t width, uint32_t height,
+                const vld_reduce_options& options, uint8_t* indices, uint16_t palette[4]);
+
+// ReduceRgba over an Image in any of its forms, leaving the indices in
+// image->indices and giving up the pixels it came with.
+void ReduceColours(Image* image, const vld_reduce_options& options, uint16_t palette[4]);
 
 // A palette image whose pixels all use indices 0-3 keeps them, and its
 // colours, when only index 0 is see-through (it becomes word 0x0000).

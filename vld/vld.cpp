@@ -20,19 +20,26 @@ void Empty(vld_picture* picture) { std::memset(picture, 0, sizeof *picture); }
 
 // The size a caller's options struct says it has decides which fields it
 // holds; the rest keep their defaults.
-ColourOptions ColourOptionsOf(const vld_reduce_options* options) {
-  ColourOptions colours;
-  if (options == nullptr) return colours;
-  const size_t known = options->size < sizeof *options ? options->size : sizeof *options;
+vld_reduce_options ReduceOptionsOf(const vld_reduce_options* options) {
   vld_reduce_options given;
   vld_reduce_options_init(&given);
+  if (options == nullptr) return given;
+  const size_t known = options->size < sizeof *options ? options->size : sizeof *options;
   std::memcpy(&given, options, known);
-  colours.dither = given.dither == VLD_DITHER_FLOYD_STEINBERG ? kDitherFloydSteinberg
-                   : given.dither == VLD_DITHER_ORDERED       ? kDitherOrdered
-                                                              : kDitherNone;
-  colours.palette_given = given.palette_given != 0;
-  for (int k = 0; k < 4; ++k) colours.palette[k] = given.palette[k];
-  return colours;
+  given.size = sizeof given;
+  if (given.dither != VLD_DITHER_FLOYD_STEINBERG && given.dither != VLD_DITHER_ORDERED)
+    given.dither = VLD_DITHER_NONE;
+  return given;
+}
+
+struct RgbaImage {
+  const uint8_t* rgba;
+  uint32_t width;
+};
+
+void RgbaRow(const void* user, uint32_t y, uint8_t* rgba) {
+  const RgbaImage& image = *static_cast<const RgbaImage*>(user);
+  std::memcpy(rgba, image.rgba + 4 * size_t{y} * image.width, 4 * size_t{image.width});
 }
 
 // One call's findings, for the details a caller may ask for.
@@ -211,26 +218,20 @@ int vld_reduce(const uint8_t* rgba, uint32_t width, uint32_t height,
   if (width > 0xFFFF || height > 0xFFFF || PictureBufferBytes(width, height) > kMaxIndexBufferBytes)
     return VLD_ERROR_TOO_LARGE;
   if (rgba == nullptr) return VLD_ERROR_INVALID;
-  const ColourOptions colours = ColourOptionsOf(options);
+  const vld_reduce_options given = ReduceOptionsOf(options);
   try {
-    // Narrowed as vldtool's readers narrow true colour, so the same pixels
-    // give the same picture, in half the memory of a copy of the RGBA.
-    Image image;
-    image.width = width;
-    image.height = height;
     const size_t pixels = size_t{width} * height;
-    image.grbi.resize(2 * pixels);
-    for (size_t i = 0; i < pixels; ++i) {
-      const uint8_t* p = rgba + 4 * i;
-      const uint16_t word = GrbiOfPixel(p[0], p[1], p[2], p[3]);
-      image.grbi[2 * i] = static_cast<uint8_t>(word & 0xFF);
-      image.grbi[2 * i + 1] = static_cast<uint8_t>(word >> 8);
-    }
-    uint16_t palette[4];
-    ReduceColours(&image, colours, palette);
     uint8_t* indices = static_cast<uint8_t*>(std::malloc(pixels));
     if (indices == nullptr) return VLD_ERROR_OUT_OF_MEMORY;
-    std::memcpy(indices, image.indices.data(), pixels);
+    // The rows are read where they lie; only the picture's indices are new.
+    const RgbaImage source{rgba, width};
+    uint16_t palette[4];
+    try {
+      ReduceRgba(RgbaRows{&source, RgbaRow}, width, height, given, indices, palette);
+    } catch (...) {
+      std::free(indices);
+      throw;
+    }
     out->width = width;
     out->height = height;
     for (int k = 0; k < 4; ++k) out->palette[k] = palette[k];

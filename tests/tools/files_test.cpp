@@ -299,15 +299,30 @@ TEST_F(Files, OptionNumbersAreDecimalOrHexNeverOctal) {
 
 TEST_F(Files, CommentCharactersCodePage932CannotHoldAreRefused) {
   Tool({"decode", "ex.vld", "-o", "x.png"});
+  // Every character is named once, in order, with the one to use instead
+  // where there is one; the replacements themselves are stored.
   const struct {
-    const char* character;
-    const char* code;
-  } cases[] = {{"¥", "U+00A5"}, {"〜", "U+301C"}, {"¢", "U+00A2"}};
+    const char* comment;
+    const char* named;  // nullptr: stored
+  } cases[] = {
+      {"a¥b", "\"¥\" (U+00A5; use \"￥\" U+FFE5)"},
+      {"〜¢😀¥〜", "\"〜\" (U+301C; use \"～\" U+FF5E), \"¢\" (U+00A2; use \"￠\" U+FFE0), "
+                 "\"😀\" (U+1F600), \"¥\" (U+00A5; use \"￥\" U+FFE5)"},
+      {"‖−—£¬‾¦", "\"‖\" (U+2016; use \"∥\" U+2225), \"−\" (U+2212; use \"－\" U+FF0D), "
+                   "\"—\" (U+2014; use \"―\" U+2015), \"£\" (U+00A3; use \"￡\" U+FFE1), "
+                   "\"¬\" (U+00AC; use \"￢\" U+FFE2), \"‾\" (U+203E; use \"￣\" U+FFE3), "
+                   "\"¦\" (U+00A6; use \"￤\" U+FFE4)"},
+      {"￥～∥－―￠￡￢￣￤", nullptr},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.code);
-    const ToolRun run =
-        Tool({"encode", "x.png", "-o", "out.vld", "--comment", std::string("a") + c.character});
-    ExpectFailsInOneLine(run, std::string("\"") + c.character + "\" (" + c.code + ")");
+    SCOPED_TRACE(c.comment);
+    std::remove(Path("out.vld").c_str());
+    const ToolRun run = Tool({"encode", "x.png", "-o", "out.vld", "--comment", c.comment});
+    if (c.named == nullptr) {
+      EXPECT_EQ(run.status, 0) << run.err;
+      continue;
+    }
+    ExpectFailsInOneLine(run, std::string("cannot hold: ") + c.named + "\n");
     EXPECT_FALSE(Exists("out.vld"));
   }
 }

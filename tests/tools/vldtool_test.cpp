@@ -13,10 +13,32 @@
 #include <string>
 #include <vector>
 
-#include "vld/encode.h"
-#include "tests/vld/picture_test_util.h"
+#include "vld.hpp"
 
 namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A file vldtool wrote, as the library reads it back.
+struct Decoded {
+  explicit Decoded(const Bytes& file) : status(vld_decode(file.data(), file.size(), picture.get())) {}
+  vld::Picture picture;
+  int status;
+  const vld_picture& header = *picture;
+  uint8_t At(uint32_t y, uint32_t x) const { return header.indices[size_t{y} * header.width + x]; }
+};
+Decoded DecodeAll(const Bytes& file) { return Decoded(file); }
+std::string CommentOf(const Bytes&, const vld_picture& header) {
+  return std::string(header.comment, header.comment + header.comment_size);
+}
+struct Rgb {
+  uint8_t r, g, b;
+};
+Rgb GrbiToRgb(uint16_t word) {
+  uint8_t rgb[3];
+  vld_rgb(word, rgb);
+  return Rgb{rgb[0], rgb[1], rgb[2]};
+}
 
 struct ToolRun {
   int status;
@@ -269,7 +291,7 @@ TEST_F(VldtoolTest, DecodeThenEncodeGivesTheSameFile) {
     Bytes indices(size_t{width} * height);
     for (size_t i = 0; i < indices.size(); ++i)
       indices[i] = i >= width && rng() % 3 != 0 ? indices[i - width] : static_cast<uint8_t>(rng() % 4);
-    EncodeSource source;
+    vld_picture source = {};
     source.indices = indices.data();
     source.width = width;
     source.height = height;
@@ -278,12 +300,12 @@ TEST_F(VldtoolTest, DecodeThenEncodeGivesTheSameFile) {
     for (uint16_t& word : source.palette) word = static_cast<uint16_t>(rng());
     if (n % 3 == 0) source.palette[0] = static_cast<uint16_t>(rng() % 2);  // either black
     const std::string& comment = comments[n % 4];
-    source.comment = comment.data();
-    source.comment_length = comment.size();
-    Bytes file;
-    ASSERT_TRUE(EncodePicture(source, &file));
+    source.comment = reinterpret_cast<uint8_t*>(const_cast<char*>(comment.data()));
+    source.comment_size = comment.size();
+    vld::Bytes file;
+    ASSERT_EQ(vld_encode(&source, file.data_out(), file.size_out()), VLD_OK);
     files.push_back(Path("random" + std::to_string(n) + ".vld"));
-    WriteBytes(files.back(), file);
+    WriteBytes(files.back(), Bytes(file.data(), file.data() + file.size()));
   }
   for (const std::string& file : files) {
     for (const char* option : {"", " --transparent"}) {
@@ -321,6 +343,57 @@ TEST_F(VldtoolTest, EncodeOverridesTheTextAndReportsWhatItWrote) {
   EXPECT_NE(run.err.find("warning: 769x1 is larger than the 768x512"), std::string::npos);
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
   EXPECT_FALSE(ReadText(Path("wide.vld")).empty());
+}
+
+// --resize and --fit scale the image before it is reduced: the picture has
+// the size asked for, and its left half stays red and its right half blue.
+TEST_F(VldtoolTest, EncodeResizesAsAsked) {
+  auto halves = [](uint32_t width, uint32_t height) {
+    Bytes rgba(size_t{width} * height * 4, 255);
+    for (size_t i = 0; i < size_t{width} * height; ++i) {
+      const bool left = i % width < width / 2;
+      rgba[4 * i] = left ? 220 : 20, rgba[4 * i + 1] = 30, rgba[4 * i + 2] = left ? 20 : 220;
+    }
+    return rgba;
+  };
+  WritePng(Path("photo.png"), 1200, 800, halves(1200, 800));
+  WritePng(Path("small.png"), 300, 200, halves(300, 200));
+  const Bytes colormap = {220, 30, 20, 255, 20, 30, 220, 255, 0, 0, 0, 255, 9, 9, 9, 255, 8, 8, 8, 255};
+  Bytes indices(40 * 20);
+  for (size_t i = 0; i < indices.size(); ++i) indices[i] = i % 40 < 20 ? 0 : 1;
+  WritePng(Path("palette.png"), 40, 20, indices, &colormap);
+  const struct {
+    const char* input;
+    const char* options;
+    int status;
+    uint32_t width, height;
+  } cases[] = {
+      {"photo.png", "--resize 768x512", 0, 768, 512},  {"photo.png", "--resize 700x700", 0, 700, 467},
+      {"photo.png", "--fit", 0, 768, 512},             {"small.png", "--fit", 0, 300, 200},
+      {"photo.png", "--resize 50%", 0, 600, 400},      {"photo.png", "--resize '100x100!'", 0, 100, 100},
+      {"small.png", "--resize '600x600>'", 0, 300, 200}, {"palette.png", "--resize 200%", 0, 80, 40},
+      {"photo.png", "--resize 12y", 2, 0, 0},          {"photo.png", "--resize 10000%", 1, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.input) + " " + c.options);
+    std::remove(Path("out.vld").c_str());
+    const ToolRun run =
+        Tool("encode '" + Path(c.input) + "' -o '" + Path("out.vld") + "' " + c.options);
+    ASSERT_EQ(run.status, c.status) << run.err;
+    if (c.status != 0) {
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+      EXPECT_TRUE(ReadText(Path("out.vld")).empty()) << "no file";
+      continue;
+    }
+    const std::string text = ReadText(Path("out.vld"));
+    const Decoded d = DecodeAll(Bytes(text.begin(), text.end()));
+    ASSERT_EQ(d.status, VLD_OK);
+    EXPECT_EQ(d.header.width, c.width);
+    EXPECT_EQ(d.header.height, c.height);
+    const Rgb left = GrbiToRgb(d.header.palette[d.At(c.height / 2, c.width / 4)]);
+    const Rgb right = GrbiToRgb(d.header.palette[d.At(c.height / 2, c.width * 3 / 4)]);
+    EXPECT_TRUE(left.r > 180 && left.b < 60 && right.b > 180 && right.r < 60);
+  }
 }
 
 TEST_F(VldtoolTest, FailuresSayWhyAndLeaveNoFile) {

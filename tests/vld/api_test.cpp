@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
-
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -30,28 +30,25 @@ TEST(Api, DecodeRefusalsLeaveThePictureEmpty) {
   const Bytes good = MakeFile(9, 2, {0x00, 1, 2, 3, 4, 0xC0}, "abc");
   Bytes format = good;
   format[8] = 3;
-  // Each entry point gives the same code, and the details say how far the
-  // decoder got: comment size, format byte, whole rows.
+  auto cut = [&](size_t end) { return Bytes(good.begin(), good.begin() + end); };
+  // Every entry point gives the same code, and the details how far it got.
   const struct {
     const char* name;
     Bytes file;
     int code;
     const char* reason;
     int64_t comment;
-    int format_byte;
+    int format;
     uint32_t rows;
   } cases[] = {
       {"empty", {}, VLD_ERROR_BAD_MAGIC, "bad magic", -1, -1, 0},
       {"magic", {'H', 'K', '0', '4', 0x1A}, VLD_ERROR_BAD_MAGIC, "bad magic", -1, -1, 0},
-      {"no_end", Bytes(good.begin(), good.begin() + 6), VLD_ERROR_NO_TERMINATOR, "comment", -1, -1,
-       0},
+      {"no_end", cut(6), VLD_ERROR_NO_TERMINATOR, "comment", -1, -1, 0},
       {"format", format, VLD_ERROR_BAD_FORMAT, "format byte 3", 3, 3, 0},
-      {"header", Bytes(good.begin(), good.begin() + 20), VLD_ERROR_SHORT_HEADER, "header", 3, 2, 0},
+      {"header", cut(20), VLD_ERROR_SHORT_HEADER, "header", 3, 2, 0},
       {"zero", MakeFile(0, 2, {}), VLD_ERROR_ZERO_SIZE, "zero size", 0, 2, 0},
       {"large", MakeFile(65535, 65535, {}), VLD_ERROR_TOO_LARGE, "too large", 0, 2, 0},
-      {"row", Bytes(good.begin(), good.end() - 1), VLD_ERROR_SHORT_ROW, "ends inside row 1", 3, 2,
-       1},
-      {"good", good, VLD_OK, "ok", 3, 2, 2},
+      {"row", cut(good.size() - 1), VLD_ERROR_SHORT_ROW, "ends inside row 1", 3, 2, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -59,23 +56,15 @@ TEST(Api, DecodeRefusalsLeaveThePictureEmpty) {
     std::memset(&p, 0x55, sizeof p);
     vld_details d = vld::Details();
     EXPECT_EQ(vld_decode_ex(c.file.data(), c.file.size(), &p, &d), c.code);
-    EXPECT_EQ(IsEmpty(p), c.code != VLD_OK);
-    vld_picture_free(&p);
-    EXPECT_EQ(vld_decode(c.file.data(), c.file.size(), &p), c.code);
-    vld_picture_free(&p);
+    EXPECT_TRUE(IsEmpty(p));
     char reason[80];
     EXPECT_STREQ(vld_decode_reason(c.file.data(), c.file.size(), reason, sizeof reason), d.reason);
     EXPECT_NE(std::string(reason).find(c.reason), std::string::npos) << reason;
-    EXPECT_EQ(d.comment_size, c.comment);
-    EXPECT_EQ(d.format_byte, c.format_byte);
-    EXPECT_EQ(d.rows_decoded, c.rows);
-    EXPECT_EQ(d.end_offset, c.code == VLD_OK ? c.file.size() : 0u);
-    // The header alone: a file cut inside its rows has a good one.
-    EXPECT_EQ(vld_info(c.file.data(), c.file.size(), &p),
-              c.code == VLD_ERROR_SHORT_ROW ? VLD_OK : c.code);
-    EXPECT_EQ(p.indices, nullptr);
-    EXPECT_EQ(p.width, c.code == VLD_OK || c.code == VLD_ERROR_SHORT_ROW ? 9u : 0u);
-    ExpectRowsAsDecode(c.code == VLD_ERROR_SHORT_ROW ? good : c.file, c.file.size());
+    EXPECT_EQ(std::make_tuple(d.comment_size, d.format_byte, d.rows_decoded, d.end_offset),
+              std::make_tuple(c.comment, c.format, c.rows, uint64_t{0}));
+    // The header alone is good in a file cut inside its rows.
+    EXPECT_EQ(vld_info(c.file.data(), c.file.size(), &p), c.rows ? VLD_OK : c.code);
+    ExpectRowsAsDecode(c.rows ? good : c.file, c.file.size());
   }
   vld_picture p;
   ASSERT_EQ(vld_decode(good.data(), good.size(), &p), VLD_OK);
@@ -106,11 +95,10 @@ TEST(Api, EncodeRefusesWhatNoFileCanHold) {
       {"no indices", [](vld_picture* p) { p->indices = nullptr; }, VLD_ERROR_INVALID},
       {"no comment bytes", [](vld_picture* p) { p->comment_size = 3; }, VLD_ERROR_INVALID},
       {"index 4", [](vld_picture* p) { p->indices[3] = 4; }, VLD_ERROR_INVALID},
-      {"file past the limit",  // refused before a byte of the comment is read
+      {"file past the limit",  // refused before the comment is read
        [](vld_picture* p) {
          static const std::unique_ptr<uint8_t[]> huge(new uint8_t[VLD_MAX_FILE_BYTES]);
-         p->comment = huge.get();
-         p->comment_size = VLD_MAX_FILE_BYTES - 22 - p->height;
+         p->comment = huge.get(), p->comment_size = VLD_MAX_FILE_BYTES - 22 - p->height;
        },
        VLD_ERROR_TOO_LARGE},
       {"comment end byte",
@@ -235,84 +223,55 @@ TEST(Api, KeepPaletteKeepsWhatVldtoolKeeps) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-// Every sample, whole and cut, row by row as vld_decode has it; a callback
-// that says stop is obeyed at once.
 TEST(Api, RowsOfTheSamplesAreTheDecodersRows) {
   int samples = 0;
   for (const auto& entry : std::filesystem::directory_iterator(VLD_SAMPLES_DIR)) {
-    if (entry.path().extension() != ".vld" && entry.path().extension() != ".tft") continue;
-    SCOPED_TRACE(entry.path().string());
     std::ifstream in(entry.path(), std::ios::binary);
     const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    for (size_t cut : {file.size(), file.size() / 2, file.size() - 1})
-      ExpectRowsAsDecode(file, cut);
-    uint32_t calls = 0;
-    auto stop_at_three = [](void* user, uint32_t, const uint8_t*) {
-      return ++*static_cast<uint32_t*>(user) == 3 ? 1 : 0;
-    };
-    vld_details d = vld::Details();
-    EXPECT_EQ(vld_decode_rows(file.data(), file.size(), nullptr, stop_at_three, &calls, &d),
-              VLD_ERROR_STOPPED);
-    EXPECT_EQ(calls, 3u);
-    EXPECT_EQ(d.rows_decoded, 3u);
-    EXPECT_STREQ(d.reason, "stopped by the row callback");
-    ++samples;
+    for (size_t cut : {file.size(), file.size() / 2}) ExpectRowsAsDecode(file, cut);
+    samples += entry.path().extension() == ".vld";
   }
   EXPECT_GE(samples, 5);
 }
 
-size_t HeapInUse() {
+size_t HeapInUse() {  // 0 where the C library cannot say
 #if defined(__GLIBC__)
-  const struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
-#else
-  return 0;  // not measured here; the rows are still checked
+  return mallinfo2().uordblks + mallinfo2().hblkhd;
 #endif
+  return 0;
 }
 
-// 20 KB files declaring pictures just under the buffer limit: one literal
-// row, then repeats. Asking their size costs nothing, and reading them row
-// by row holds a few rows, not 256 MiB.
+// 20 KB files declaring pictures just under the buffer limit (a literal row,
+// then repeats): their size costs no memory, their rows a few rows' worth
+// until the callback stops them. A file of the file limit is refused unread.
 TEST(Api, BombsCostAFewRows) {
-  for (const auto& size : {std::make_pair(65535, 4091), std::make_pair(16376, 16376)}) {
-    SCOPED_TRACE(size.first);
-    const uint32_t width = size.first, height = size.second;
-    Bytes rows = {0x00};
-    for (uint32_t g = 0; g < PictureGroups(width); ++g)
-      rows.insert(rows.end(), {uint8_t(g), uint8_t(g * 7)});
+  for (const uint32_t width : {65535u, 16376u}) {
+    const uint32_t height = width == 65535 ? 4091 : 16376;
+    Bytes rows(1 + 2 * PictureGroups(width), 0x5A);  // pixels 0 3 0 3 3 0 3 0 ...
+    rows[0] = 0x00;
     rows.resize(rows.size() + height - 1, 0xC0);
     const Bytes file = MakeFile(uint16_t(width), uint16_t(height), rows);
     const size_t before = HeapInUse();
-    vld_picture p;
-    ASSERT_EQ(vld_info(file.data(), file.size(), &p), VLD_OK);
+    vld_picture p;  // the header alone, which a decoded picture's header is held to elsewhere
+    EXPECT_EQ(vld_info(file.data(), file.size(), &p), VLD_OK);
     EXPECT_EQ(HeapInUse(), before);
-    EXPECT_EQ(p.width * uint64_t{p.height}, uint64_t{width} * height);
-    struct Seen {
-      Bytes first;
-      uint32_t width, same;
-      size_t heap;
-    } seen = {{}, width, 0, 0};
+    size_t seen[4] = {width, height / 2, 0, 0};  // width, stop, rows as expected, heap
     auto row = [](void* user, uint32_t y, const uint8_t* indices) {
-      Seen* s = static_cast<Seen*>(user);
-      if (y == 0) s->first.assign(indices, indices + s->width), s->heap = HeapInUse();
-      s->same += std::memcmp(indices, s->first.data(), s->width) == 0;
-      return 0;
+      size_t* s = static_cast<size_t*>(user);
+      s[2] += y == s[2] && indices[1] == 3 && indices[s[0] - 1] == "\0\3\0\3\3\0\3"[(s[0] - 1) % 8];
+      s[3] = HeapInUse();
+      return y + 1 == s[1] ? 1 : 0;
     };
-    ASSERT_EQ(vld_decode_rows(file.data(), file.size(), nullptr, row, &seen, nullptr), VLD_OK);
-    EXPECT_EQ(seen.same, height);
-    EXPECT_LT(seen.heap - before, size_t{4} << 20);
+    vld_details d = vld::Details();
+    EXPECT_EQ(vld_decode_rows(file.data(), file.size(), nullptr, row, &seen, &d),
+              VLD_ERROR_STOPPED);
+    EXPECT_EQ(std::make_tuple(p.height, seen[2], d.rows_decoded),
+              std::make_tuple(height, height / 2, height / 2));
+    EXPECT_LT(seen[3] - before, size_t{4} << 20);
   }
-  // A file of the limit's size is refused unread, header query included.
-  const std::unique_ptr<uint8_t[]> huge(new uint8_t[VLD_MAX_FILE_BYTES]);
-  const Bytes header = MakeFile(1, 1, {0xC0});
-  std::memcpy(huge.get(), header.data(), header.size());
+  const std::unique_ptr<uint8_t[]> huge(new uint8_t[VLD_MAX_FILE_BYTES]);  // never read
   vld_picture p;
   EXPECT_EQ(vld_info(huge.get(), VLD_MAX_FILE_BYTES, &p), VLD_ERROR_TOO_LARGE);
-  EXPECT_EQ(vld_info(huge.get(), VLD_MAX_FILE_BYTES - 1, &p), VLD_OK);
   char reason[80];
   EXPECT_STREQ(vld_decode_reason(huge.get(), VLD_MAX_FILE_BYTES, reason, sizeof reason),
                "too large (files of 256 MiB or more are not read)");

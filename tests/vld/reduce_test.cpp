@@ -2,6 +2,7 @@
 // keeping a palette image's own indices.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -36,9 +37,27 @@ Image MakeImage(const std::vector<Paint>& paints) {
   return image;
 }
 
-int Darkness(uint16_t word) {
-  const Rgb rgb = GrbiToRgb(word);
-  return rgb.r + rgb.g + rgb.b;
+vld_reduce_options Defaults() {
+  vld_reduce_options options;
+  vld_reduce_options_init(&options);
+  return options;
+}
+
+// WCAG's contrast ratio between two words' colours.
+double Contrast(uint16_t a, uint16_t b) {
+  auto luminance = [](uint16_t word) {
+    const Rgb rgb = GrbiToRgb(word);
+    double sum = 0;
+    const double weights[3] = {0.2126, 0.7152, 0.0722};
+    const int channels[3] = {rgb.r, rgb.g, rgb.b};
+    for (int c = 0; c < 3; ++c) {
+      const double v = channels[c] / 255.0;
+      sum += weights[c] * (v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+    }
+    return sum;
+  };
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 TEST(Quantize, SmallDistinctColoursSurvive) {
@@ -70,10 +89,12 @@ TEST(Quantize, SmallDistinctColoursSurvive) {
     SCOPED_TRACE(c.name);
     Image image = MakeImage(c.paints);
     uint16_t palette[4];
-    ReduceColours(&image, ColourOptions{}, palette);
+    ReduceColours(&image, Defaults(), palette);
     ASSERT_EQ(image.indices.size(), 2000u);
     const uint8_t black_index = image.indices[99];  // the last column is black
-    EXPECT_LT(Darkness(palette[black_index]), 64) << "black text keeps a dark colour";
+    const uint8_t paper_index = image.indices[c.transparent_columns];  // the most used paint
+    EXPECT_GE(Contrast(palette[black_index], palette[paper_index]), 4.5)
+        << "black text stays readable on its paper";
     if (c.transparent_columns > 0) {
       EXPECT_EQ(palette[0], 0x0000);
       EXPECT_EQ(palette[black_index], 0x0001) << "opaque black is not see-through";
@@ -83,17 +104,11 @@ TEST(Quantize, SmallDistinctColoursSurvive) {
   }
 }
 
+// RGBA, the same pixels as a palette image, and RGBA through the C
+// interface all give one result.
 TEST(Quantize, EveryPixelFormGivesTheSameResult) {
   Image rgba = MakeImage({{{0, 0, 0, 0}, 3}, {{200, 40, 40, 255}, 50}, {{20, 20, 220, 255}, 47}});
-  Image grbi = rgba, indexed;
-  grbi.rgba.clear();
-  for (size_t i = 0; i < rgba.rgba.size(); i += 4) {
-    const uint16_t word =
-        GrbiOfPixel(rgba.rgba[i], rgba.rgba[i + 1], rgba.rgba[i + 2], rgba.rgba[i + 3]);
-    grbi.grbi.push_back(static_cast<uint8_t>(word));
-    grbi.grbi.push_back(static_cast<uint8_t>(word >> 8));
-  }
-  // The same pixels as a palette image of more than four entries.
+  Image indexed;
   indexed.width = rgba.width;
   indexed.height = rgba.height;
   indexed.indexed = 1;
@@ -107,27 +122,29 @@ TEST(Quantize, EveryPixelFormGivesTheSameResult) {
     indexed.indices.push_back(static_cast<uint8_t>(entry / 4));
   }
   ASSERT_GT(indexed.palette_rgba.size(), 16u);
-  uint16_t p1[4], p2[4], p3[4];
-  ReduceColours(&rgba, ColourOptions{}, p1);
-  ReduceColours(&grbi, ColourOptions{}, p2);
-  ReduceColours(&indexed, ColourOptions{}, p3);
-  EXPECT_EQ(rgba.indices, grbi.indices);
+  vld_picture picture;
+  ASSERT_EQ(vld_reduce(rgba.rgba.data(), rgba.width, rgba.height, nullptr, &picture), VLD_OK);
+  uint16_t p1[4], p2[4];
+  ReduceColours(&rgba, Defaults(), p1);
+  ReduceColours(&indexed, Defaults(), p2);
   EXPECT_EQ(rgba.indices, indexed.indices);
+  EXPECT_EQ(rgba.indices, std::vector<uint8_t>(picture.indices, picture.indices + 2000));
   EXPECT_EQ(0, std::memcmp(p1, p2, sizeof p1));
-  EXPECT_EQ(0, std::memcmp(p1, p3, sizeof p1));
-  EXPECT_TRUE(grbi.grbi.empty() && rgba.rgba.empty()) << "the pixels are given up";
+  EXPECT_EQ(0, std::memcmp(p1, picture.palette, sizeof p1));
+  EXPECT_TRUE(rgba.rgba.empty()) << "the pixels are given up";
+  vld_picture_free(&picture);
 }
 
 TEST(Quantize, DitheringMixesTheGivenColours) {
   // Grey 100 mapped to black and white: undithered it is all black;
   // dithered, about 100/255 of the pixels are white, the same way every time.
-  ColourOptions options;
+  vld_reduce_options options = Defaults();
   options.palette_given = 1;
   const uint16_t white = RgbToGrbi(255, 255, 255);
   const uint16_t words[4] = {0x0000, white, white, white};
   std::memcpy(options.palette, words, sizeof words);
-  for (Dither dither : {kDitherNone, kDitherFloydSteinberg, kDitherOrdered}) {
-    SCOPED_TRACE(static_cast<int>(dither));
+  for (int dither : {VLD_DITHER_NONE, VLD_DITHER_FLOYD_STEINBERG, VLD_DITHER_ORDERED}) {
+    SCOPED_TRACE(dither);
     options.dither = dither;
     Image first = MakeImage({{{100, 100, 100, 255}, 100}});
     Image second = first;
@@ -138,12 +155,12 @@ TEST(Quantize, DitheringMixesTheGivenColours) {
     size_t white = 0;
     for (uint8_t index : first.indices) white += index != 0;
     EXPECT_NEAR(static_cast<double>(white) / first.indices.size(),
-                dither == kDitherNone ? 0.0 : 100.0 / 255, 0.05);
+                dither == VLD_DITHER_NONE ? 0.0 : 100.0 / 255, 0.05);
   }
 }
 
 TEST(Quantize, GivenPaletteIsMappedNotRecoloured) {
-  ColourOptions options;
+  vld_reduce_options options = Defaults();
   options.palette_given = 1;
   const uint16_t words[4] = {0, RgbToGrbi(255, 0, 0), 0x07C0, RgbToGrbi(0, 0, 255)};
   std::memcpy(options.palette, words, sizeof words);
@@ -155,6 +172,84 @@ TEST(Quantize, GivenPaletteIsMappedNotRecoloured) {
   EXPECT_EQ(0, std::memcmp(palette, options.palette, sizeof palette));
   EXPECT_EQ(image.indices[0], 3);   // blue
   EXPECT_EQ(image.indices[99], 1);  // red
+}
+
+// The words chosen cannot be bettered by moving any level of any of them one
+// step, judged by the pixels' own 8-bit error; and every opaque pixel takes
+// the entry nearest its 8-bit value, also between two given words whose
+// midpoint falls inside one 5-bit level (91 lies nearer 99 than 82, though
+// it narrows to the level showing 90).
+TEST(Quantize, WordsAreALocalOptimumAndPixelsTakeTheNearest) {
+  const uint16_t grey10 = 0x5294, grey12 = 0x6318;  // levels 10 and 12: 82 and 99
+  const struct {
+    const char* name;
+    std::vector<Paint> paints;
+    const uint16_t* given;
+  } cases[] = {
+      {"chart",
+       {{{255, 255, 255, 255}, 80}, {{225, 225, 225, 255}, 6}, {{31, 119, 180, 255}, 4},
+        {{255, 127, 14, 255}, 4}, {{44, 160, 44, 255}, 4}, {{0, 0, 0, 255}, 2}},
+       nullptr},
+      {"icon",
+       {{{0, 0, 0, 0}, 30}, {{90, 140, 200, 255}, 25}, {{120, 60, 30, 255}, 20},
+        {{230, 210, 90, 255}, 15}, {{40, 40, 40, 255}, 10}},
+       nullptr},
+      {"between levels", {{{91, 91, 91, 255}, 50}, {{84, 84, 84, 255}, 50}}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Image image = MakeImage(c.paints);
+    vld_reduce_options options = Defaults();
+    vld_picture picture;
+    ASSERT_EQ(vld_reduce(image.rgba.data(), image.width, image.height, &options, &picture), VLD_OK);
+    const bool see_through = c.paints[0].rgba[3] == 0;
+    // The squared error of the opaque pixels with these words, each pixel
+    // at its nearest; and whether the picture's indices are those.
+    auto error = [&](const uint16_t* words, bool check_indices) {
+      uint64_t sum = 0;
+      for (size_t i = 0; i < image.rgba.size() / 4; ++i) {
+        const uint8_t* p = &image.rgba[4 * i];
+        if (p[3] < 128) continue;
+        auto distance = [&](uint16_t word) {
+          const Rgb rgb = GrbiToRgb(word);
+          return (p[0] - rgb.r) * (p[0] - rgb.r) + (p[1] - rgb.g) * (p[1] - rgb.g) +
+                 (p[2] - rgb.b) * (p[2] - rgb.b);
+        };
+        int best_distance = -1;
+        for (int k = see_through ? 1 : 0; k < 4; ++k)
+          if (best_distance < 0 || distance(words[k]) < best_distance)
+            best_distance = distance(words[k]);
+        if (check_indices) {
+          EXPECT_EQ(distance(words[picture.indices[i]]), best_distance) << "pixel " << i;
+        }
+        sum += uint64_t(best_distance);
+      }
+      return sum;
+    };
+    const uint64_t chosen = error(picture.palette, true);
+    for (int k = see_through ? 1 : 0; k < 4; ++k)
+      for (int shift : {1, 6, 11})
+        for (int step : {-1, 1}) {
+          uint16_t words[4];
+          std::memcpy(words, picture.palette, sizeof words);
+          const int level = (words[k] >> shift & 31) + step;
+          if (level < 0 || level > 31) continue;
+          words[k] = static_cast<uint16_t>((words[k] & ~(31 << shift)) | (level << shift));
+          EXPECT_GE(error(words, false), chosen) << "entry " << k << " bits " << shift;
+        }
+    vld_picture_free(&picture);
+  }
+  // Given words: 91 goes to 99, 84 to 82.
+  vld_reduce_options options = Defaults();
+  options.palette_given = 1;
+  const uint16_t words[4] = {grey10, grey12, grey12, grey12};
+  std::memcpy(options.palette, words, sizeof words);
+  const uint8_t rgba[8] = {91, 91, 91, 255, 84, 84, 84, 255};
+  vld_picture picture;
+  ASSERT_EQ(vld_reduce(rgba, 2, 1, &options, &picture), VLD_OK);
+  EXPECT_EQ(picture.indices[0], 1);
+  EXPECT_EQ(picture.indices[1], 0);
+  vld_picture_free(&picture);
 }
 
 TEST(Quantize, PaletteImagesKeepIndicesAndWords) {

@@ -7,12 +7,12 @@
 #include "app/viewer_rules.h"
 #include "tools/commands/commands.h"
 #include "tools/commands/convert.h"
-#include "tools/text/cp932.h"
-#include "tools/system/files.h"
-#include "tools/image/image_io.h"
-#include "tools/text/png_text.h"
+#include "tools/commands/picture_file.h"
 #include "tools/commands/usage.h"
-#include "vld/decode.h"
+#include "tools/image/image_io.h"
+#include "tools/text/cp932.h"
+#include "tools/text/png_text.h"
+#include "vld.hpp"
 
 namespace {
 
@@ -27,28 +27,27 @@ const char kDecodeUsage[] =
     "FILE '-' is standard input.\n";
 
 // The comment, the anchor and the palette words go into the PNG as text.
-int AddPictureText(const uint8_t* data, const PictureHeader& header, std::vector<uint8_t>* png,
-                   const char* input) {
+int AddPictureText(const vld_picture& picture, std::vector<uint8_t>* png, const char* input) {
   PngText text;
-  text.has_comment = header.comment_length > 0;
+  text.has_comment = picture.comment_size > 0;
   // The whole comment goes into the PNG: cutting it would lose text, and
   // could split a two-byte character.
-  if (header.comment_length > kCommentSize - 1)
+  if (picture.comment_size > kCommentSize - 1)
     std::fprintf(stderr,
-                 "vldtool: decode: %s: warning: the comment is %u bytes; the viewer shows only "
+                 "vldtool: decode: %s: warning: the comment is %zu bytes; the viewer shows only "
                  "the first %d\n",
-                 input, static_cast<unsigned>(header.comment_length), kCommentSize - 1);
-  const char* comment = reinterpret_cast<const char*>(data) + kCommentOffset;
-  if (text.has_comment && !Cp932ToUtf8(comment, header.comment_length, false, &text.comment))
+                 input, picture.comment_size, kCommentSize - 1);
+  const char* comment = reinterpret_cast<const char*>(picture.comment);
+  if (text.has_comment && !Cp932ToUtf8(comment, picture.comment_size, false, &text.comment))
     std::fprintf(stderr,
                  "vldtool: decode: %s: warning: the comment is not all code page 932 text; "
                  "the PNG has U+FFFD for the bytes that are not\n",
                  input);
   text.has_anchor = 1;
-  text.anchor[0] = header.anchor_x;
-  text.anchor[1] = header.anchor_y;
+  text.anchor[0] = static_cast<uint16_t>(picture.anchor_x);
+  text.anchor[1] = static_cast<uint16_t>(picture.anchor_y);
   text.has_palette = 1;
-  std::memcpy(text.palette, header.palette, sizeof text.palette);
+  std::memcpy(text.palette, picture.palette, sizeof text.palette);
   return AddPngText(png, text);
 }
 
@@ -62,29 +61,19 @@ int DecodeOne(const char* input, const char* output, const void* opaque) {
   const DecodeOptions& options = *static_cast<const DecodeOptions*>(opaque);
   std::vector<uint8_t> data;
   std::string error;
-  if (ReadInputFile(input, kMaxPictureFileBytes, true, &data, &error) != kReadOk)
-    return Fail("decode", input, error);
-  DecodedPicture picture;
-  const int status = DecodePictureFile(data.data(), data.size(), &picture);
-  const PictureHeader& header = picture.header;
-  if (status != VLD_OK) {
-    char reason[128];
-    return Fail("decode", input,
-                PictureStatusText(status, &header, &picture.rows, reason, sizeof reason));
-  }
+  if (ReadPictureFile(input, true, &data, &error) != kReadOk) return Fail("decode", input, error);
+  vld::Picture picture;
+  vld_details details = vld::Details();
+  if (vld_decode_ex(data.data(), data.size(), picture.get(), &details) != VLD_OK)
+    return Fail("decode", input, details.reason);
+  std::vector<uint8_t>().swap(data);
   uint8_t palette_rgb[4][3];
-  for (int k = 0; k < 4; ++k) {
-    const Rgb rgb = GrbiToRgb(header.palette[k]);
-    palette_rgb[k][0] = rgb.r;
-    palette_rgb[k][1] = rgb.g;
-    palette_rgb[k][2] = rgb.b;
-  }
+  for (int k = 0; k < 4; ++k) vld_rgb(picture->palette[k], palette_rgb[k]);
   std::vector<uint8_t> png;
-  const int encoded =
-      WritePalettePng(header.width, header.height,
-                      ImageRow(picture.rows.index_buffer, header.stride, 0), header.stride,
-                      palette_rgb, options.transparent ? 1 : 0, &png, &error);
-  if (encoded && !AddPictureText(data.data(), header, &png, input)) error = "cannot add text to the PNG";
+  const int encoded = WritePalettePng(picture->width, picture->height, picture->indices,
+                                      picture->width, palette_rgb, options.transparent ? 1 : 0,
+                                      &png, &error);
+  if (encoded && !AddPictureText(*picture, &png, input)) error = "cannot add text to the PNG";
   if (!encoded || !WriteOutputFile(output, png, &error)) return Fail("decode", output, error);
   return 1;
 }

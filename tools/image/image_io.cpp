@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "vld/decode.h"
+#include "vld.h"
 
 int CheckImageSize(uint64_t width, uint64_t height, std::string* error) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
@@ -14,17 +14,21 @@ int CheckImageSize(uint64_t width, uint64_t height, std::string* error) {
     *error = "the picture is " + size + "; a picture file holds at most 65535x65535";
     return 0;
   }
-  const uint64_t buffer_bytes =
-      PictureBufferBytes(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
-  if (buffer_bytes > kMaxIndexBufferBytes) {
+  // Which sizes a picture may have is the library's rule: it is asked about
+  // the header of a file declaring this one, which costs it nothing.
+  const uint8_t header[22] = {'H', 'K', '0', '3', 0x1A, 2, 0, 0, 0, 0,
+                              static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width),
+                              static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height)};
+  vld_picture picture;
+  if (vld_info(header, sizeof header, &picture) == VLD_ERROR_TOO_LARGE) {
     *error = "the picture is " + size + ", too large for the viewer (over " +
-             std::to_string(kMaxIndexBufferBytes >> 20) + " MiB decoded)";
+             std::to_string(VLD_MAX_BUFFER_BYTES >> 20) + " MiB decoded)";
     return 0;
   }
   return 1;
 }
 
-int CheckPaletteIndices(const Image& image, std::string* error) {
+int CheckPaletteIndices(const DecodedImage& image, std::string* error) {
   const size_t entries = image.palette_rgba.size() / 4;
   for (uint8_t index : image.indices) {
     if (index >= entries) {

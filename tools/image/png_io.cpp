@@ -64,33 +64,18 @@ void WriteToMemory(png_structp png, png_bytep data, png_size_t length) {
 
 void FlushMemory(png_structp) {}
 
-// Narrows one RGBA row to the two-byte words of Image::grbi.
-void NarrowRow(const uint8_t* rgba, uint32_t width, uint8_t* out) {
-  for (uint32_t x = 0; x < width; ++x, rgba += 4, out += 2) {
-    const uint16_t word = GrbiOfPixel(rgba[0], rgba[1], rgba[2], rgba[3]);
-    out[0] = static_cast<uint8_t>(word);
-    out[1] = static_cast<uint8_t>(word >> 8);
-  }
-}
-
-// Palette images come back as their indices and entries. Other images come
-// back narrowed to Image::grbi a row at a time, so the full RGBA picture is
-// never held; only an interlaced one, whose rows arrive in several passes,
-// is read as RGBA. Everything it fills is owned by the caller, row pointers
-// and the row buffer included.
-int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_pointers,
-             std::vector<uint8_t>* row_buffer, ErrorSink* sink) {
+// Palette images come back as their indices and entries, others as RGBA, at
+// full precision: the colour reduction maps each pixel from its 8-bit value.
+// Everything it fills is owned by the caller, row pointers included.
+int ReadPass(ReadCursor* cursor, DecodedImage* picture, std::vector<uint8_t*>* row_pointers,
+             ErrorSink* sink) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, sink, OnPngError, OnPngWarning);
   if (png == nullptr) return 0;
   png_infop info = png_create_info_struct(png);
   if (info == nullptr || setjmp(png_jmpbuf(png))) {
     png_destroy_read_struct(&png, &info, nullptr);
-    if (!cursor->rows_complete) return 0;
     // Stopped inside the last row's read, after libpng had filled the row.
-    if (!picture->indexed && !cursor->interlaced)
-      NarrowRow(row_buffer->data(), picture->width,
-                picture->grbi.data() + size_t{picture->height - 1} * picture->width * 2);
-    return 1;
+    return cursor->rows_complete ? 1 : 0;
   }
   cursor->png = png;
   png_set_read_fn(png, cursor, ReadFromMemory);
@@ -143,21 +128,12 @@ int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_poin
       if (k < alpha_count) picture->palette_rgba[4 * k + 3] = alphas[k];
     }
   }
-  if (picture->indexed || interlaced) {
-    std::vector<uint8_t>& target = picture->indexed ? picture->indices : picture->rgba;
-    target.assign(size_t{width} * height * pixel_bytes, 0);
-    row_pointers->resize(height);
-    for (png_uint_32 y = 0; y < height; ++y)
-      (*row_pointers)[y] = target.data() + size_t{y} * width * pixel_bytes;
-    png_read_image(png, row_pointers->data());
-  } else {
-    picture->grbi.assign(size_t{width} * height * 2, 0);
-    row_buffer->assign(size_t{width} * 4, 0);
-    for (png_uint_32 y = 0; y < height; ++y) {
-      png_read_row(png, row_buffer->data(), nullptr);
-      NarrowRow(row_buffer->data(), width, picture->grbi.data() + size_t{y} * width * 2);
-    }
-  }
+  std::vector<uint8_t>& target = picture->indexed ? picture->indices : picture->rgba;
+  target.assign(size_t{width} * height * pixel_bytes, 0);
+  row_pointers->resize(height);
+  for (png_uint_32 y = 0; y < height; ++y)
+    (*row_pointers)[y] = target.data() + size_t{y} * width * pixel_bytes;
+  png_read_image(png, row_pointers->data());
   png_read_end(png, nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
   return 1;
@@ -165,19 +141,18 @@ int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_poin
 
 }  // namespace
 
-int ReadPngImage(const std::vector<uint8_t>& bytes, Image* picture, std::string* error) {
-  *picture = Image{};
+int ReadPngImage(const std::vector<uint8_t>& bytes, DecodedImage* picture, std::string* error) {
+  *picture = DecodedImage{};
   if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0) {
     *error = "not a PNG file";
     return 0;
   }
   ErrorSink sink{};
   std::vector<uint8_t*> row_pointers;
-  std::vector<uint8_t> row_buffer;
   ReadCursor cursor{bytes.data(), bytes.size(), 0};
-  if (!ReadPass(&cursor, picture, &row_pointers, &row_buffer, &sink)) {
+  if (!ReadPass(&cursor, picture, &row_pointers, &sink)) {
     *error = sink.message[0] != 0 ? sink.message : "cannot read the PNG";
-    *picture = Image{};
+    *picture = DecodedImage{};
     return 0;
   }
   return 1;

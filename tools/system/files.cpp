@@ -47,8 +47,6 @@ ReadResult ReadInputFile(const char* path, uint64_t limit, bool streams_allowed,
   }
   CloseInput(&file);
   if (result != kReadOk) std::vector<uint8_t>().swap(*data);
-  if (result == kReadTooLarge)
-    *error = "too large (files of " + std::to_string(limit >> 20) + " MiB or more are not read)";
   return result;
 }
 

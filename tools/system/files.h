@@ -15,7 +15,8 @@ constexpr uint64_t kMaxImageFileBytes = uint64_t{1} << 30;
 enum ReadResult : int {
   kReadFailed = 0,  // *error says why
   kReadOk = 1,
-  kReadTooLarge = 2,  // the file holds `limit` bytes or more; nothing was kept
+  kReadTooLarge = 2,  // the file holds `limit` bytes or more; nothing was kept, and the
+                      // caller, whose limit it is, says so
 };
 
 // Reads a whole file of fewer than `limit` bytes; "-" is standard input.

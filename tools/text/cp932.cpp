@@ -1,5 +1,6 @@
 #include "tools/text/cp932.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -71,14 +72,17 @@ int Cp932ToUtf8(const char* text, size_t length, bool escape_bytes, std::string*
 }
 
 int Utf8ToCp932(const std::string& text, size_t limit, std::string* out,
-                std::string* bad_character) {
+                std::vector<std::string>* bad_characters) {
   out->clear();
-  bad_character->clear();
+  bad_characters->clear();
   size_t i = 0;
   while (i < text.size()) {
     if (out->size() > limit) return -1;
     const size_t length = Utf8CharacterLength(text, i);
-    if (length == 0) return 0;
+    if (length == 0) {
+      bad_characters->clear();
+      return 0;
+    }
     const std::string character = text.substr(i, length);
     std::string bytes, back;
     // Round trip: a character that comes back different would be changed
@@ -87,13 +91,37 @@ int Utf8ToCp932(const std::string& text, size_t limit, std::string* out,
       bytes = character;
     } else if (!ConvertCharacter(character.data(), length, false, &bytes) ||
                !ConvertCharacter(bytes.data(), bytes.size(), true, &back) || back != character) {
-      *bad_character = character;
-      return 0;
+      if (std::find(bad_characters->begin(), bad_characters->end(), character) ==
+          bad_characters->end())
+        bad_characters->push_back(character);
+      i += length;
+      continue;
     }
     *out += bytes;
     i += length;
   }
-  return 1;
+  return bad_characters->empty() ? 1 : 0;
+}
+
+const char* Cp932Substitute(const std::string& character) {
+  // Characters of other Japanese code pages whose look-alikes code page 932
+  // maps to a different code point, and the Latin-1 signs it has only in
+  // full width.
+  static const char* const kSubstitutes[][2] = {
+      {u8"\u00A5", u8"\uFFE5"},  // yen sign
+      {u8"\u301C", u8"\uFF5E"},  // wave dash
+      {u8"\u2016", u8"\u2225"},  // double vertical line
+      {u8"\u2212", u8"\uFF0D"},  // minus sign
+      {u8"\u2014", u8"\u2015"},  // em dash
+      {u8"\u00A2", u8"\uFFE0"},  // cent sign
+      {u8"\u00A3", u8"\uFFE1"},  // pound sign
+      {u8"\u00AC", u8"\uFFE2"},  // not sign
+      {u8"\u203E", u8"\uFFE3"},  // overline
+      {u8"\u00A6", u8"\uFFE4"},  // broken bar
+  };
+  for (const auto& pair : kSubstitutes)
+    if (character == pair[0]) return pair[1];
+  return nullptr;
 }
 
 size_t Cp932Prefix(const char* text, size_t length, size_t limit) {

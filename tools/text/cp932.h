@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // Code page 932 bytes to UTF-8. With `escape_bytes`, bytes that are not valid
 // code page 932, and control characters, come out as \xNN escapes; without,
@@ -12,13 +13,18 @@
 // any byte was not valid code page 932.
 int Cp932ToUtf8(const char* text, size_t length, bool escape_bytes, std::string* out);
 
-// UTF-8 to code page 932, refusing (0) text that is not UTF-8 and any
-// character that code page 932 cannot hold exactly (it must come back
-// unchanged); *bad_character is then that character as UTF-8, or empty when
-// the text is not UTF-8. Stops (-1) once the result is over `limit` bytes,
-// so a huge text costs no more than its first `limit` characters.
+// UTF-8 to code page 932, refusing (0) text that is not UTF-8 and text with
+// characters that code page 932 cannot hold exactly (each must come back
+// unchanged); *bad_characters then lists every such character once, as
+// UTF-8, in order, and is empty when the text is not UTF-8. Stops (-1) once
+// the result is over `limit` bytes, so a huge text costs no more than its
+// first `limit` characters.
 int Utf8ToCp932(const std::string& text, size_t limit, std::string* out,
-                std::string* bad_character);
+                std::vector<std::string>* bad_characters);
+
+// The character people use in code page 932 text for one it cannot hold
+// ("￥" for "¥", "～" for U+301C "〜"), as UTF-8, or nullptr.
+const char* Cp932Substitute(const std::string& character);
 
 // The length of the longest start of `text` of at most `limit` bytes that
 // does not end inside a two-byte character.

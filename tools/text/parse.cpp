@@ -51,8 +51,8 @@ int ParseItem(const char* text, bool colours, const char** end, uint16_t* word) 
     value = value * 16 + static_cast<uint64_t>(digit);
   }
   *end = text + 7;
-  *word = RgbToGrbi(static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
-                    static_cast<uint8_t>(value));
+  *word = vld_word(static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
+                   static_cast<uint8_t>(value));
   return 1;
 }
 
@@ -75,13 +75,13 @@ int ParsePaletteList(const char* text, uint16_t words[4]) {
   return ParseList(text, 4, true, words);
 }
 
-int ParseDither(const char* text, Dither* dither) {
+int ParseDither(const char* text, int* dither) {
   const struct {
     const char* name;
-    Dither value;
-  } kNames[] = {{"none", kDitherNone},
-                {"floyd-steinberg", kDitherFloydSteinberg},
-                {"ordered", kDitherOrdered}};
+    int value;
+  } kNames[] = {{"none", VLD_DITHER_NONE},
+                {"floyd-steinberg", VLD_DITHER_FLOYD_STEINBERG},
+                {"ordered", VLD_DITHER_ORDERED}};
   for (const auto& entry : kNames)
     if (std::strcmp(text, entry.name) == 0) {
       *dither = entry.value;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "vld/reduce.h"
+#include "vld.h"
 
 // A whole number at most `max`, starting at `text`; *end is set past it.
 // Returns 0 when there is none (a sign or a space is not one) or it is too big.
@@ -18,7 +18,7 @@ int ParseWholeNumber(const char* text, uint64_t max, uint64_t* value);
 int ParseWordList(const char* text, int count, uint16_t* words);
 
 // "none", "floyd-steinberg" or "ordered".
-int ParseDither(const char* text, Dither* dither);
+int ParseDither(const char* text, int* dither);  // VLD_DITHER_*
 
 // Parses four comma-separated colours, each a GRBI word (a number, as above)
 // or #rrggbb (rounded to the nearest word).

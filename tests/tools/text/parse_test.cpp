@@ -55,9 +55,9 @@ TEST(Parse, PaletteListsTakeWordsOrColours) {
   for (const char* bad : {"1,2,3", "1,2,3,4,5", "#12345,0,0,0", "#1234567,0,0,0", "0x10000,0,0,0",
                           "#gg0000,0,0,0", "1,,2,3"})
     EXPECT_FALSE(ParsePaletteList(bad, words)) << bad;
-  Dither dither = kDitherNone;
+  int dither = VLD_DITHER_NONE;
   EXPECT_TRUE(ParseDither("ordered", &dither));
-  EXPECT_EQ(dither, kDitherOrdered);
+  EXPECT_EQ(dither, VLD_DITHER_ORDERED);
   EXPECT_FALSE(ParseDither("random", &dither));
 }
 
