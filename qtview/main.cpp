@@ -111,6 +111,9 @@ int main(int argc, char** argv) {
   if (!loaded) TakeBuiltinRecord();
   GreySeethroughIfDenied();
 
+  // The viewer writes nothing; Qt's own notes (a missing runtime folder, an
+  // unknown font) would otherwise reach the terminal it was started from.
+  qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
   // Qt reads some arguments for itself ("-reverse", "-style"); it gets none.
   int qt_argc = 1;
   char* qt_argv[] = {argv[0], nullptr};

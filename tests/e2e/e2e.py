@@ -530,7 +530,12 @@ def case_words(session):
                            place(session.height, anchor[1], 48, 512)), (64, 48))
         expect_pixels(session.screenshot(), window, indices, PALETTE)
         expect_exit(run, window, 1000)
-    env = {k: v for k, v in session.env().items() if k != "DISPLAY"}
+    env = {k: v for k, v in session.env().items() if k != "XDG_RUNTIME_DIR"}
+    result = subprocess.run([session.viewer, "/w1", path], env=env, capture_output=True,
+                            timeout=30)
+    check(result.returncode == 0 and not result.stdout + result.stderr,
+          "the viewer wrote %r" % (result.stdout + result.stderr))
+    del env["DISPLAY"]
     result = subprocess.run([session.viewer, path], env=env, capture_output=True, text=True,
                             timeout=30)
     check(result.returncode == 1 and result.stdout == "" and
