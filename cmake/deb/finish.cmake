@@ -1,10 +1,10 @@
 # Run by CPack once the packages are made.
 #
 # CPack writes no Multi-Arch field. The library's and the Qt plugin's
-# packages are Multi-Arch: same, as their files sit in the multiarch folder or are the
-# same on every architecture, so that those of several can be installed side
-# by side (a 32-bit program finds its own plugin); the field is added by
-# unpacking and packing them again.
+# packages are Multi-Arch: same, as their files sit in the multiarch folder or
+# are the same on every architecture, so that those of several can be
+# installed side by side (a 32-bit program finds its own plugin); the field is
+# added by unpacking and packing them again.
 foreach(deb IN LISTS CPACK_PACKAGE_FILES)
   get_filename_component(name ${deb} NAME)
   string(REGEX REPLACE "_.*" "" name ${name})
