@@ -26,8 +26,7 @@ import tempfile
 
 # Run by .ci/run (scripts/setup, scripts/test), plugins_deb (apt), web_page.open
 # (the site served) and vld_install_alone (the library built alone).
-ELSEWHERE = re.compile(r"^(scripts/(setup|test)|cmake (--build --preset|-S \. |--build build/lib)|"
-                       r"sudo apt|python3 -m http)")
+ELSEWHERE = re.compile(r"^(scripts/(setup|test)|cmake (--build|-S) |sudo apt|python3 -m http)")
 PLACEHOLDER = re.compile(r"\[|\.\.\.|(^|[\s=,])[A-Z][A-Z0-9]*([.,]\S*)?(\s|$)")
 
 

@@ -130,8 +130,8 @@ def install_and_remove(config, debs, old, problems):
     files = set().union(*map(contents, debs)) | {"/usr/lib/x86_64-linux-gnu/libvld.so.1"}
     gone = contents(old) - files if old else set()
     folders = sorted({os.path.dirname(path) for path in files | gone})
-    caches = ["/etc/ld.so.cache", "/usr/share/mime", "/var/lib/apt/extended_states",
-              "/usr/share/applications/mimeinfo.cache",
+    caches = ["/etc/ld.so.cache", "/usr/share/mime", "/usr/share/applications/mimeinfo.cache",
+              "/var/lib/apt/extended_states",
               os.path.join(os.path.dirname(config["system_loaders"]), "loaders.cache")]
     before = snapshot(folders, caches)
 
