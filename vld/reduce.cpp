@@ -113,8 +113,8 @@ Colour MeanOf(const Sums& s, int k) {
 // Lloyd's refinement: each colour goes to its nearest entry, each entry
 // moves to the mean of its colours, until nothing moves. An entry left
 // with no colours takes the colour that costs most where it is.
-void Refine(const std::vector<Weighted>& colours, Colour* palette, int count) {
-  for (int round = 0; round < 40; ++round) {
+void Refine(const std::vector<Weighted>& colours, Colour* palette, int count, int rounds) {
+  for (int round = 0; round < rounds; ++round) {
     const Sums s = Assign(colours, palette, count);
     bool moved = false;
     for (int k = 0; k < count; ++k) {
@@ -264,6 +264,42 @@ uint16_t WordOf(const Colour& colour) {
   return word;
 }
 
+// Each colour's distance to its nearest entry and to the nearest of the
+// others, so the error with one entry moved costs one distance a colour.
+struct Nearness {
+  std::vector<int> entry, first, second;
+
+  void Measure(const std::vector<Weighted>& colours, const Colour* palette, int count) {
+    entry.resize(colours.size());
+    first.resize(colours.size());
+    second.resize(colours.size());
+    for (size_t i = 0; i < colours.size(); ++i) {
+      int best = -1, d1 = 0, d2 = -1;
+      for (int k = 0; k < count; ++k) {
+        const int d = Distance(colours[i].colour, palette[k]);
+        if (best < 0 || d < d1) {
+          d2 = best < 0 ? d2 : d1;
+          best = k, d1 = d;
+        } else if (d2 < 0 || d < d2) {
+          d2 = d;
+        }
+      }
+      entry[i] = best, first[i] = d1, second[i] = d2;
+    }
+  }
+
+  // The total error with entry k at `moved` instead.
+  uint64_t ErrorWith(const std::vector<Weighted>& colours, int k, const Colour& moved) const {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < colours.size(); ++i) {
+      const int d = Distance(colours[i].colour, moved);
+      const int others = entry[i] == k ? second[i] : first[i];
+      sum += colours[i].count * uint64_t(others < 0 || d < others ? d : others);
+    }
+    return sum;
+  }
+};
+
 // A palette of words made as good as single steps can: discrete Lloyd
 // passes (each entry to the word nearest the mean of the colours it holds),
 // then each level of each entry moved up or down by one while that lowers
@@ -272,6 +308,7 @@ uint64_t Polish(const std::vector<Weighted>& colours, uint16_t* words, int count
   Colour palette[4];
   for (int k = 0; k < count; ++k) palette[k] = ColourOfWord(words[k]);
   uint64_t best = TotalError(colours, palette, count);
+  Nearness nearness;
   for (bool improved = true; improved;) {
     improved = false;
     for (int round = 0; round < 20; ++round) {
@@ -286,20 +323,21 @@ uint64_t Polish(const std::vector<Weighted>& colours, uint16_t* words, int count
       best = error;
       improved = true;
     }
+    nearness.Measure(colours, palette, count);
     for (int k = 0; k < count; ++k)
       for (int step = 0; step < 6; ++step) {
         const uint16_t word = WordOf(palette[k]);
         const int shift = kShift[step / 2];
         const int next = ((word >> shift) & 31) + (step % 2 ? 1 : -1);
         if (next < 0 || next > 31) continue;
-        Colour trial[4];
-        std::copy(palette, palette + count, trial);
-        trial[k] = ColourOfWord(static_cast<uint16_t>((word & ~(31 << shift)) | (next << shift)));
-        const uint64_t error = TotalError(colours, trial, count);
+        const Colour moved =
+            ColourOfWord(static_cast<uint16_t>((word & ~(31 << shift)) | (next << shift)));
+        const uint64_t error = nearness.ErrorWith(colours, k, moved);
         if (error < best) {
-          std::copy(trial, trial + count, palette);
+          palette[k] = moved;
           best = error;
           improved = true;
+          nearness.Measure(colours, palette, count);
         }
       }
   }
@@ -325,22 +363,24 @@ int ChooseWords(const std::vector<Weighted>& colours, int wanted, uint16_t* word
     uint64_t error;
   };
   std::vector<Start> starts;
-  auto add = [&](const Colour* palette) {
+  auto add = [&](const Colour* palette, int rounds) {
     Start s;
     std::copy(palette, palette + wanted, s.palette);
-    Refine(colours, s.palette, wanted);
+    Refine(colours, s.palette, wanted, rounds);
     s.error = TotalError(colours, s.palette, wanted);
     starts.push_back(s);
   };
   Colour seeds[4];
   MedianCut(colours, seeds, wanted);
-  add(seeds);
+  add(seeds, 40);
   FarthestSeeds(colours, seeds, wanted);
-  add(seeds);
+  add(seeds, 40);
+  // The k-means++ draws stop after a few rounds: Lloyd's last rounds move
+  // little, and the best starts go on to be polished, which continues them.
   uint64_t state = 0x5EED;
-  for (int draw = 0; draw < 12; ++draw) {
+  for (int draw = 0; draw < 8; ++draw) {
     RandomSeeds(colours, seeds, wanted, &state);
-    add(seeds);
+    add(seeds, 8);
   }
   // Each entry of the best in turn moved to the colour that costs most,
   // which gets out of the minima where two entries share one cluster.
@@ -351,7 +391,7 @@ int ChooseWords(const std::vector<Weighted>& colours, int wanted, uint16_t* word
     Colour trial[4];
     std::copy(leader.palette, leader.palette + wanted, trial);
     trial[k] = CostliestColour(colours, leader.palette, wanted);
-    add(trial);
+    add(trial, 40);
   }
   std::stable_sort(starts.begin(), starts.end(), by_error);
   uint64_t best_error = 0;
@@ -399,17 +439,7 @@ void ImageRow(const void* user, uint32_t y, uint8_t* rgba) {
   const Image& image = *static_cast<const Image*>(user);
   const uint32_t width = image.width;
   const size_t start = size_t{y} * width;
-  if (!image.grbi.empty()) {
-    const uint8_t* p = &image.grbi[2 * start];
-    for (uint32_t x = 0; x < width; ++x, p += 2, rgba += 4) {
-      const uint16_t word = static_cast<uint16_t>(p[0] | (p[1] << 8));
-      const Rgb rgb = GrbiToRgb(word);
-      rgba[0] = rgb.r;
-      rgba[1] = rgb.g;
-      rgba[2] = rgb.b;
-      rgba[3] = (word & 1) ? 0 : 255;
-    }
-  } else if (!image.rgba.empty()) {
+  if (!image.rgba.empty()) {
     std::memcpy(rgba, &image.rgba[4 * start], 4 * size_t{width});
   } else {
     const size_t entries = image.palette_rgba.size() / 4;
@@ -482,16 +512,17 @@ void ReduceRgba(const RgbaRows& rows, uint32_t width, uint32_t height,
   const int choices = given ? 4 - first : std::max(chosen, 1);
 
   // The entry nearest every pixel of a key's box, where one entry is: the
-  // boxes' corners settle it, as the set of colours nearest an entry is
-  // convex. Other keys (kMixed) are settled pixel by pixel.
-  constexpr uint8_t kMixed = 0xFF;
+  // box's corners settle it, as the set of colours nearest an entry is
+  // convex. Other keys (kMixed) are settled pixel by pixel. Each key is
+  // looked at when a pixel first needs it.
+  constexpr uint8_t kUnknown = 0xFE, kMixed = 0xFF;
   int low[32], high[32];
   for (int v = 0, level = 0; v < 256; ++v) {
     if (v == 0 || Narrow(v) != level) low[level = Narrow(v)] = v;
     high[level] = v;
   }
-  std::vector<uint8_t> nearest(kKeys);
-  for (uint32_t key = 0; key < kKeys; ++key) {
+  std::vector<uint8_t> nearest(kKeys, kUnknown);
+  auto settle = [&](uint32_t key) {
     const int level[3] = {int(key >> 5) & 31, int(key >> 10), int(key) & 31};
     int found = -1;
     for (int corner = 0; corner < 8 && found != kMixed; ++corner) {
@@ -500,8 +531,8 @@ void ReduceRgba(const RgbaRows& rows, uint32_t width, uint32_t height,
       const int k = Nearest8(rgb, colours, first, choices);
       found = found < 0 || found == k ? k : kMixed;
     }
-    nearest[key] = static_cast<uint8_t>(found);
-  }
+    return nearest[key] = static_cast<uint8_t>(found);
+  };
 
   // Ordered dither spreads each pixel by up to half the gap between the
   // closest two distinct entries, so flat areas of an entry's own colour
@@ -547,7 +578,8 @@ void ReduceRgba(const RgbaRows& rows, uint32_t width, uint32_t height,
           error_next[3 * (size_t{x} + 2) + c] += err;
         }
       } else {
-        index = nearest[KeyOf(p)];
+        const uint32_t key = KeyOf(p);
+        index = nearest[key] != kUnknown ? nearest[key] : settle(key);
         if (index == kMixed) index = Nearest8(wanted, colours, first, choices);
       }
       out[x] = static_cast<uint8_t>(index);
@@ -581,24 +613,17 @@ void ReduceRgba(const RgbaRows& rows, uint32_t width, uint32_t height,
 
 void ReduceColours(Image* image, const vld_reduce_options& options, uint16_t palette[4]) {
   const size_t pixels = size_t{image->width} * image->height;
-  // Indices are written over the pixels they come from where the form
-  // allows: row y's indices end before row y's pixels start.
+  // A palette image's indices are written over the ones they come from.
   std::vector<uint8_t> out;
   uint8_t* target = nullptr;
-  if (!image->grbi.empty()) {
-    target = image->grbi.data();
-  } else if (!image->rgba.empty()) {
+  if (!image->rgba.empty()) {
     out.resize(pixels);
     target = out.data();
   } else {
     target = image->indices.data();
   }
   ReduceRgba(RgbaRows{image, ImageRow}, image->width, image->height, options, target, palette);
-  if (!image->grbi.empty()) {
-    image->grbi.resize(pixels);
-    image->indices.swap(image->grbi);
-    std::vector<uint8_t>().swap(image->grbi);
-  } else if (!image->rgba.empty()) {
+  if (!image->rgba.empty()) {
     image->indices.swap(out);
     std::vector<uint8_t>().swap(image->rgba);
   }

@@ -8,17 +8,12 @@
 
 #include "vld/vld.h"
 
-// An image as a reader leaves it, in one of three forms:
+// An image as a reader leaves it, in one of two forms:
 // - a palette image: `indexed` 1, `indices` (each within the palette) and
 //   `palette_rgba` set; the colour reduction reads these alone, so readers
 //   leave `rgba` empty rather than spend four bytes a pixel on it;
-// - true colour as `rgba`;
-// - true colour already narrowed to `grbi`, which takes half the memory of
-//   rgba and loses nothing the encoder keeps (it chooses colours at that
-//   precision): two bytes a pixel, low byte first, holding a GRBI word (bits
-//   15-11 green, 10-6 red, 5-1 blue, each the 8-bit value v as
-//   (v * 31 + 127) / 255) with bit 0 set, and nothing else, for a
-//   transparent pixel (alpha below 128).
+// - true colour as `rgba`, kept at full precision, as each pixel is mapped
+//   from its 8-bit value.
 // The colour reduction consumes the pixels and leaves its result in `indices`.
 struct Image {
   uint32_t width = 0;
@@ -27,15 +22,7 @@ struct Image {
   std::vector<uint8_t> indices;       // width * height, for palette images
   std::vector<uint8_t> palette_rgba;  // 4 bytes per palette entry (alpha from tRNS, else 255)
   std::vector<uint8_t> rgba;          // width * height * 4
-  std::vector<uint8_t> grbi;          // width * height * 2
 };
-
-// A pixel as Image::grbi holds it.
-inline uint16_t GrbiOfPixel(uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
-  if (a < 128) return 0x0001;
-  auto narrow = [](unsigned v) { return (v * 31 + 127) / 255; };
-  return static_cast<uint16_t>((narrow(g) << 11) | (narrow(r) << 6) | (narrow(b) << 1));
-}
 
 // A source of RGBA rows: `read` fills `rgba` with row y, 4 bytes a pixel.
 struct RgbaRows {

@@ -13,10 +13,32 @@
 #include <string>
 #include <vector>
 
-#include "vld/encode.h"
-#include "tests/vld/picture_test_util.h"
+#include "vld.hpp"
 
 namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A file vldtool wrote, as the library reads it back.
+struct Decoded {
+  explicit Decoded(const Bytes& file) : status(vld_decode(file.data(), file.size(), picture.get())) {}
+  vld::Picture picture;
+  int status;
+  const vld_picture& header = *picture;
+  uint8_t At(uint32_t y, uint32_t x) const { return header.indices[size_t{y} * header.width + x]; }
+};
+Decoded DecodeAll(const Bytes& file) { return Decoded(file); }
+std::string CommentOf(const Bytes&, const vld_picture& header) {
+  return std::string(header.comment, header.comment + header.comment_size);
+}
+struct Rgb {
+  uint8_t r, g, b;
+};
+Rgb GrbiToRgb(uint16_t word) {
+  uint8_t rgb[3];
+  vld_rgb(word, rgb);
+  return Rgb{rgb[0], rgb[1], rgb[2]};
+}
 
 struct ToolRun {
   int status;
@@ -269,7 +291,7 @@ TEST_F(VldtoolTest, DecodeThenEncodeGivesTheSameFile) {
     Bytes indices(size_t{width} * height);
     for (size_t i = 0; i < indices.size(); ++i)
       indices[i] = i >= width && rng() % 3 != 0 ? indices[i - width] : static_cast<uint8_t>(rng() % 4);
-    EncodeSource source;
+    vld_picture source = {};
     source.indices = indices.data();
     source.width = width;
     source.height = height;
@@ -278,12 +300,12 @@ TEST_F(VldtoolTest, DecodeThenEncodeGivesTheSameFile) {
     for (uint16_t& word : source.palette) word = static_cast<uint16_t>(rng());
     if (n % 3 == 0) source.palette[0] = static_cast<uint16_t>(rng() % 2);  // either black
     const std::string& comment = comments[n % 4];
-    source.comment = comment.data();
-    source.comment_length = comment.size();
-    Bytes file;
-    ASSERT_TRUE(EncodePicture(source, &file));
+    source.comment = reinterpret_cast<uint8_t*>(const_cast<char*>(comment.data()));
+    source.comment_size = comment.size();
+    vld::Bytes file;
+    ASSERT_EQ(vld_encode(&source, file.data_out(), file.size_out()), VLD_OK);
     files.push_back(Path("random" + std::to_string(n) + ".vld"));
-    WriteBytes(files.back(), file);
+    WriteBytes(files.back(), Bytes(file.data(), file.data() + file.size()));
   }
   for (const std::string& file : files) {
     for (const char* option : {"", " --transparent"}) {
@@ -365,7 +387,7 @@ TEST_F(VldtoolTest, EncodeResizesAsAsked) {
     }
     const std::string text = ReadText(Path("out.vld"));
     const Decoded d = DecodeAll(Bytes(text.begin(), text.end()));
-    ASSERT_EQ(d.status, kPictureOk);
+    ASSERT_EQ(d.status, VLD_OK);
     EXPECT_EQ(d.header.width, c.width);
     EXPECT_EQ(d.header.height, c.height);
     const Rgb left = GrbiToRgb(d.header.palette[d.At(c.height / 2, c.width / 4)]);

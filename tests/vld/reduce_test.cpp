@@ -104,20 +104,11 @@ TEST(Quantize, SmallDistinctColoursSurvive) {
   }
 }
 
+// RGBA, the same pixels as a palette image, and RGBA through the C
+// interface all give one result.
 TEST(Quantize, EveryPixelFormGivesTheSameResult) {
   Image rgba = MakeImage({{{0, 0, 0, 0}, 3}, {{200, 40, 40, 255}, 50}, {{20, 20, 220, 255}, 47}});
-  Image grbi = rgba, indexed;
-  grbi.rgba.clear();
-  for (size_t i = 0; i < rgba.rgba.size(); i += 4) {
-    // Colours a word holds exactly, which the GRBI form keeps unchanged.
-    const uint16_t word =
-        GrbiOfPixel(rgba.rgba[i], rgba.rgba[i + 1], rgba.rgba[i + 2], rgba.rgba[i + 3]);
-    const Rgb exact = GrbiToRgb(word);
-    rgba.rgba[i] = exact.r, rgba.rgba[i + 1] = exact.g, rgba.rgba[i + 2] = exact.b;
-    grbi.grbi.push_back(static_cast<uint8_t>(word));
-    grbi.grbi.push_back(static_cast<uint8_t>(word >> 8));
-  }
-  // The same pixels as a palette image of more than four entries.
+  Image indexed;
   indexed.width = rgba.width;
   indexed.height = rgba.height;
   indexed.indexed = 1;
@@ -131,15 +122,17 @@ TEST(Quantize, EveryPixelFormGivesTheSameResult) {
     indexed.indices.push_back(static_cast<uint8_t>(entry / 4));
   }
   ASSERT_GT(indexed.palette_rgba.size(), 16u);
-  uint16_t p1[4], p2[4], p3[4];
+  vld_picture picture;
+  ASSERT_EQ(vld_reduce(rgba.rgba.data(), rgba.width, rgba.height, nullptr, &picture), VLD_OK);
+  uint16_t p1[4], p2[4];
   ReduceColours(&rgba, Defaults(), p1);
-  ReduceColours(&grbi, Defaults(), p2);
-  ReduceColours(&indexed, Defaults(), p3);
-  EXPECT_EQ(rgba.indices, grbi.indices);
+  ReduceColours(&indexed, Defaults(), p2);
   EXPECT_EQ(rgba.indices, indexed.indices);
+  EXPECT_EQ(rgba.indices, std::vector<uint8_t>(picture.indices, picture.indices + 2000));
   EXPECT_EQ(0, std::memcmp(p1, p2, sizeof p1));
-  EXPECT_EQ(0, std::memcmp(p1, p3, sizeof p1));
-  EXPECT_TRUE(grbi.grbi.empty() && rgba.rgba.empty()) << "the pixels are given up";
+  EXPECT_EQ(0, std::memcmp(p1, picture.palette, sizeof p1));
+  EXPECT_TRUE(rgba.rgba.empty()) << "the pixels are given up";
+  vld_picture_free(&picture);
 }
 
 TEST(Quantize, DitheringMixesTheGivenColours) {

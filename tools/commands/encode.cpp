@@ -15,9 +15,7 @@
 #include "tools/text/png_text.h"
 #include "tools/system/terminal.h"
 #include "tools/commands/usage.h"
-#include "vld/decode.h"
-#include "vld/encode.h"
-#include "vld/reduce.h"
+#include "vld.hpp"
 
 namespace {
 
@@ -44,8 +42,11 @@ const char kEncodeUsage[] =
 
 // One line after a successful encode, and a warning for a picture the
 // viewer cannot keep whole on a screen smaller than the reference one.
-void ReportEncoded(const EncodeSource& source, const EncodeCounts& counts, size_t bytes,
-                   const char* output) {
+void ReportEncoded(const vld_picture& source, const vld::Bytes& file, const char* output) {
+  // The row kinds the encoder chose, as the file itself tells them.
+  vld_details counts = vld::Details();
+  vld_decode_rows(file.data(), file.size(), nullptr,
+                  [](void*, uint32_t, const uint8_t*) { return 0; }, nullptr, &counts);
   if (source.width > 768 || source.height > 512)
     std::fprintf(stderr,
                  "vldtool: encode: %s: warning: %ux%u is larger than the 768x512 reference "
@@ -53,10 +54,12 @@ void ReportEncoded(const EncodeSource& source, const EncodeCounts& counts, size_
                  output, unsigned{source.width}, unsigned{source.height});
   std::string colours;
   for (int k = 0; k < 4; ++k) {
-    const Rgb rgb = GrbiToRgb(source.palette[k]);
+    uint8_t rgb[3];
+    vld_rgb(source.palette[k], rgb);
     char part[40];
     std::snprintf(part, sizeof part, "%s0x%04X #%02x%02x%02x", k > 0 ? ", " : "",
-                  unsigned{source.palette[k]}, unsigned{rgb.r}, unsigned{rgb.g}, unsigned{rgb.b});
+                  unsigned{source.palette[k]}, unsigned{rgb[0]}, unsigned{rgb[1]},
+                  unsigned{rgb[2]});
     colours += part;
   }
   std::fprintf(stderr,
@@ -64,7 +67,7 @@ void ReportEncoded(const EncodeSource& source, const EncodeCounts& counts, size_
                "%zu bytes\n",
                output, unsigned{source.width}, unsigned{source.height}, colours.c_str(),
                static_cast<unsigned>(counts.literal_rows), static_cast<unsigned>(counts.repeat_rows),
-               static_cast<unsigned>(counts.block_rows), bytes);
+               static_cast<unsigned>(counts.block_rows), file.size());
 }
 
 struct EncodeOptions {
@@ -77,9 +80,24 @@ struct EncodeOptions {
   Geometry geometry;
 };
 
+// A palette image as RGBA, its indices given up; any other is left as it is.
+void ExpandPalette(DecodedImage* image) {
+  if (!image->indexed) return;
+  const size_t pixels = size_t{image->width} * image->height;
+  const size_t entries = image->palette_rgba.size() / 4;
+  image->rgba.resize(4 * pixels);
+  for (size_t i = 0; i < pixels; ++i)
+    for (int c = 0; c < 4; ++c)
+      image->rgba[4 * i + c] = image->indices[i] < entries
+                                   ? image->palette_rgba[4 * size_t{image->indices[i]} + c]
+                                   : (c == 3 ? 255 : 0);  // an index past the palette shows black
+  image->indexed = 0;
+  std::vector<uint8_t>().swap(image->indices);
+}
+
 // The image scaled by `geometry`, as RGBA (a palette image is expanded
 // first); an image that keeps its size is left as it is.
-int ResizeImage(const Geometry& geometry, Image* image, std::string* error) {
+int ResizeImage(const Geometry& geometry, DecodedImage* image, std::string* error) {
   uint64_t width = 0, height = 0;
   ResizedSize(geometry, image->width, image->height, &width, &height);
   if (width == image->width && height == image->height) return 1;
@@ -87,23 +105,14 @@ int ResizeImage(const Geometry& geometry, Image* image, std::string* error) {
     *error = "resized, " + *error;
     return 0;
   }
-  const size_t pixels = size_t{image->width} * image->height;
-  if (image->indexed) {
-    const size_t entries = image->palette_rgba.size() / 4;
-    image->rgba.resize(4 * pixels);
-    for (size_t i = 0; i < pixels; ++i)
-      for (int c = 0; c < 4; ++c)
-        image->rgba[4 * i + c] = image->indices[i] < entries
-                                     ? image->palette_rgba[4 * size_t{image->indices[i]} + c]
-                                     : (c == 3 ? 255 : 0);  // an index past the palette shows black
-  }
+  ExpandPalette(image);
   std::vector<uint8_t> resized(4 * width * height);
   if (!ResizeRgba(image->rgba.data(), image->width, image->height, resized.data(),
                   static_cast<uint32_t>(width), static_cast<uint32_t>(height))) {
     *error = "out of memory while resizing";
     return 0;
   }
-  *image = Image{};
+  *image = DecodedImage{};
   image->width = static_cast<uint32_t>(width);
   image->height = static_cast<uint32_t>(height);
   image->rgba.swap(resized);
@@ -155,6 +164,21 @@ int StoreComment(const std::string& comment_utf8, std::string* comment, const ch
   return reason.empty() ? 1 : Fail("encode", name, subject + reason);
 }
 
+// The picture an image makes: a palette image keeps its indices where the
+// library can keep them (vld_keep_palette), anything else is reduced to four
+// colours, or mapped to the given ones (vld_reduce). The image's pixels are
+// given up as they are used.
+int MakePicture(DecodedImage* image, const uint16_t* known_words, const vld_reduce_options& colours,
+                vld_picture* out) {
+  const uint32_t width = image->width, height = image->height;
+  if (image->indexed && !colours.palette_given &&
+      vld_keep_palette(image->indices.data(), width, height, image->palette_rgba.data(),
+                       image->palette_rgba.size() / 4, known_words, out) == VLD_OK)
+    return VLD_OK;
+  ExpandPalette(image);
+  return vld_reduce(image->rgba.data(), width, height, &colours, out);
+}
+
 int EncodeOne(const char* input, const char* output, const void* opaque) {
   const EncodeOptions& options = *static_cast<const EncodeOptions*>(opaque);
   std::vector<uint8_t> data;
@@ -164,7 +188,7 @@ int EncodeOne(const char* input, const char* output, const void* opaque) {
     error = "too large (image files of " + std::to_string(kMaxImageFileBytes >> 30) +
             " GiB or more are not read)";
   if (read != kReadOk) return Fail("encode", input, error);
-  Image png;
+  DecodedImage png;
   if (!ReadImage(data, &png, &error)) return Fail("encode", input, error);
   PngText text;
   const char* kind = ImageKind(data);
@@ -177,23 +201,25 @@ int EncodeOne(const char* input, const char* output, const void* opaque) {
       !StoreComment(text.comment, &comment, input, "the PNG's comment "))
     return 0;
   const uint16_t* anchor = options.anchor_given || !text.has_anchor ? options.anchor : text.anchor;
-  EncodeSource source;
-  if (options.colours.palette_given ||
-      !KeepPaletteIndices(png, text.has_palette ? text.palette : nullptr, source.palette))
-    ReduceColours(&png, options.colours, source.palette);
-  source.indices = png.indices.data();
-  source.width = static_cast<uint16_t>(png.width);
-  source.height = static_cast<uint16_t>(png.height);
+  vld::Picture picture;
+  const int made = MakePicture(&png, text.has_palette ? text.palette : nullptr, options.colours,
+                               picture.get());
+  if (made == VLD_ERROR_OUT_OF_MEMORY) return Fail("encode", input, "out of memory");
+  if (made != VLD_OK) return Fail("encode", input, vld_error_text(made));
+  // The picture's own indices and palette, with the text given here; the
+  // comment stays this function's.
+  vld_picture source = *picture;
   source.anchor_x = anchor[0];
   source.anchor_y = anchor[1];
-  source.comment = comment.data();
-  source.comment_length = comment.size();
-  std::vector<uint8_t> file;
-  EncodeCounts counts;
-  if (!EncodePicture(source, &file, &counts))
+  source.comment = reinterpret_cast<uint8_t*>(&comment[0]);
+  source.comment_size = comment.size();
+  vld::Bytes file;
+  if (vld_encode(&source, file.data_out(), file.size_out()) != VLD_OK)
     return Fail("encode", input, "cannot be written as a picture file");
-  if (!WriteOutputFile(output, file, &error)) return Fail("encode", output, error);
-  ReportEncoded(source, counts, file.size(), output);
+  if (!WriteOutputFile(output, std::vector<uint8_t>(file.data(), file.data() + file.size()),
+                       &error))
+    return Fail("encode", output, error);
+  ReportEncoded(source, file, output);
   return 1;
 }
 

@@ -32,7 +32,7 @@ std::string GifReason(int code) {
   return std::string("cannot read the GIF: ") + (text != nullptr ? text : "damaged data");
 }
 
-int ReadFirstImage(GifFileType* gif, Image* image, std::string* error) {
+int ReadFirstImage(GifFileType* gif, DecodedImage* image, std::string* error) {
   int transparent = NO_TRANSPARENT_COLOR;
   for (;;) {
     GifRecordType record;
@@ -114,8 +114,8 @@ int ReadFirstImage(GifFileType* gif, Image* image, std::string* error) {
 
 }  // namespace
 
-int ReadGifImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error) {
-  *image = Image{};
+int ReadGifImage(const std::vector<uint8_t>& bytes, DecodedImage* image, std::string* error) {
+  *image = DecodedImage{};
   ReadCursor cursor{bytes.data(), bytes.size(), 0};
   int code = 0;
   GifFileType* gif = DGifOpen(&cursor, ReadFromMemory, &code);
@@ -125,6 +125,6 @@ int ReadGifImage(const std::vector<uint8_t>& bytes, Image* image, std::string* e
   }
   const int ok = ReadFirstImage(gif, image, error);
   DGifCloseFile(gif, &code);
-  if (!ok) *image = Image{};
+  if (!ok) *image = DecodedImage{};
   return ok;
 }

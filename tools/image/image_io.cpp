@@ -28,7 +28,7 @@ int CheckImageSize(uint64_t width, uint64_t height, std::string* error) {
   return 1;
 }
 
-int CheckPaletteIndices(const Image& image, std::string* error) {
+int CheckPaletteIndices(const DecodedImage& image, std::string* error) {
   const size_t entries = image.palette_rgba.size() / 4;
   for (uint8_t index : image.indices) {
     if (index >= entries) {

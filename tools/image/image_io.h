@@ -7,7 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "vld/reduce.h"
+// An image as a reader leaves it: a palette image as its indices and
+// entries, any other as RGBA, 8 bits a channel.
+struct DecodedImage {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  int indexed = 0;                    // a palette image: `indices` and `palette_rgba` are set
+  std::vector<uint8_t> indices;       // width * height, for palette images
+  std::vector<uint8_t> palette_rgba;  // 4 bytes per palette entry (alpha from tRNS, else 255)
+  std::vector<uint8_t> rgba;          // width * height * 4, for any other image
+};
 
 // Text that a picture file carries, kept in the PNG that vldtool writes so a
 // decoded picture can be encoded again without losing it: the comment as
@@ -32,7 +41,7 @@ constexpr uint64_t kMaxPngBytesAfterRows = 64 * 1024;
 // bytes cannot be read, or when CheckImageSize refuses the size the image
 // declares: every reader asks it right after the header, before any pixel
 // memory is taken.
-int ReadImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);
+int ReadImage(const std::vector<uint8_t>& bytes, DecodedImage* image, std::string* error);
 
 // Refuses (0, with a reason) an image that no picture file could hold: over
 // 65535 pixels a side, or an index buffer over the viewer's limit.
@@ -45,12 +54,12 @@ const char* ImageKind(const std::vector<uint8_t>& bytes);
 
 // Refuses (0, with a reason) a palette image with a pixel whose index has
 // no palette entry, as a damaged file may hold.
-int CheckPaletteIndices(const Image& image, std::string* error);
+int CheckPaletteIndices(const DecodedImage& image, std::string* error);
 
 // The codecs behind ReadImage on Linux.
-int ReadPngImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);
-int ReadGifImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);
-int ReadJpegImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error);
+int ReadPngImage(const std::vector<uint8_t>& bytes, DecodedImage* image, std::string* error);
+int ReadGifImage(const std::vector<uint8_t>& bytes, DecodedImage* image, std::string* error);
+int ReadJpegImage(const std::vector<uint8_t>& bytes, DecodedImage* image, std::string* error);
 
 // Encodes an 8-bit palette PNG with four entries from rows of indices that
 // lie `stride` bytes apart. With `transparent_zero`, index 0 is see-through.

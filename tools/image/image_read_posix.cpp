@@ -3,12 +3,12 @@
 
 #include "tools/image/image_io.h"
 
-int ReadImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error) {
+int ReadImage(const std::vector<uint8_t>& bytes, DecodedImage* image, std::string* error) {
   const char* kind = ImageKind(bytes);
   if (kind != nullptr && std::strcmp(kind, "PNG") == 0) return ReadPngImage(bytes, image, error);
   if (kind != nullptr && std::strcmp(kind, "GIF") == 0) return ReadGifImage(bytes, image, error);
   if (kind != nullptr && std::strcmp(kind, "JPEG") == 0) return ReadJpegImage(bytes, image, error);
-  *image = Image{};
+  *image = DecodedImage{};
   *error = "cannot read this kind of file";
   return 0;
 }

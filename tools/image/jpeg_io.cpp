@@ -50,7 +50,7 @@ void CmykToRgba(const uint8_t* cmyk, uint8_t* rgba) {
   rgba[3] = 0xFF;
 }
 
-int Decode(const std::vector<uint8_t>& bytes, Image* image, ErrorSink* sink,
+int Decode(const std::vector<uint8_t>& bytes, DecodedImage* image, ErrorSink* sink,
            std::vector<uint8_t>* cmyk_row) {
   jpeg_decompress_struct info;
   jpeg_progress_mgr progress;
@@ -96,12 +96,12 @@ int Decode(const std::vector<uint8_t>& bytes, Image* image, ErrorSink* sink,
 
 }  // namespace
 
-int ReadJpegImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error) {
-  *image = Image{};
+int ReadJpegImage(const std::vector<uint8_t>& bytes, DecodedImage* image, std::string* error) {
+  *image = DecodedImage{};
   ErrorSink sink;
   std::vector<uint8_t> cmyk_row;
   if (!Decode(bytes, image, &sink, &cmyk_row)) {
-    *image = Image{};
+    *image = DecodedImage{};
     *error = sink.message[0] != 0 ? sink.message : "cannot read the JPEG";
     return 0;
   }

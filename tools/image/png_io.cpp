@@ -67,7 +67,7 @@ void FlushMemory(png_structp) {}
 // Palette images come back as their indices and entries, others as RGBA, at
 // full precision: the colour reduction maps each pixel from its 8-bit value.
 // Everything it fills is owned by the caller, row pointers included.
-int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_pointers,
+int ReadPass(ReadCursor* cursor, DecodedImage* picture, std::vector<uint8_t*>* row_pointers,
              ErrorSink* sink) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, sink, OnPngError, OnPngWarning);
   if (png == nullptr) return 0;
@@ -141,8 +141,8 @@ int ReadPass(ReadCursor* cursor, Image* picture, std::vector<uint8_t*>* row_poin
 
 }  // namespace
 
-int ReadPngImage(const std::vector<uint8_t>& bytes, Image* picture, std::string* error) {
-  *picture = Image{};
+int ReadPngImage(const std::vector<uint8_t>& bytes, DecodedImage* picture, std::string* error) {
+  *picture = DecodedImage{};
   if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0) {
     *error = "not a PNG file";
     return 0;
@@ -152,7 +152,7 @@ int ReadPngImage(const std::vector<uint8_t>& bytes, Image* picture, std::string*
   ReadCursor cursor{bytes.data(), bytes.size(), 0};
   if (!ReadPass(&cursor, picture, &row_pointers, &sink)) {
     *error = sink.message[0] != 0 ? sink.message : "cannot read the PNG";
-    *picture = Image{};
+    *picture = DecodedImage{};
     return 0;
   }
   return 1;

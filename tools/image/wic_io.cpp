@@ -103,7 +103,7 @@ int IndexedBits(const WICPixelFormatGUID& format) {
 // Indices and palette of an indexed frame; packed pixels are unpacked,
 // leftmost pixel in the highest bits.
 int ReadIndexed(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, int bits,
-                const char* what, Image* image, std::string* error) {
+                const char* what, DecodedImage* image, std::string* error) {
   Com<IWICPalette> palette;
   UINT count = 0;
   HRESULT hr = factory->CreatePalette(&palette);
@@ -152,7 +152,7 @@ int ReadIndexed(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, int b
 }
 
 int ReadRgba(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, const char* what,
-             Image* image, std::string* error) {
+             DecodedImage* image, std::string* error) {
   Com<IWICFormatConverter> converter;
   HRESULT hr = factory->CreateFormatConverter(&converter);
   if (SUCCEEDED(hr))
@@ -171,7 +171,7 @@ int ReadRgba(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, const ch
   return 1;
 }
 
-int Decode(const std::vector<uint8_t>& bytes, Image* image, std::string* error) {
+int Decode(const std::vector<uint8_t>& bytes, DecodedImage* image, std::string* error) {
   const char* what = ImageKind(bytes);
   const GUID* expected = Container(what);
   if (expected == nullptr) {
@@ -230,10 +230,10 @@ int Decode(const std::vector<uint8_t>& bytes, Image* image, std::string* error) 
 
 }  // namespace
 
-int ReadImage(const std::vector<uint8_t>& bytes, Image* image, std::string* error) {
-  *image = Image{};
+int ReadImage(const std::vector<uint8_t>& bytes, DecodedImage* image, std::string* error) {
+  *image = DecodedImage{};
   if (!Decode(bytes, image, error)) {
-    *image = Image{};
+    *image = DecodedImage{};
     return 0;
   }
   return 1;

@@ -51,8 +51,8 @@ int ParseItem(const char* text, bool colours, const char** end, uint16_t* word) 
     value = value * 16 + static_cast<uint64_t>(digit);
   }
   *end = text + 7;
-  *word = RgbToGrbi(static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
-                    static_cast<uint8_t>(value));
+  *word = vld_word(static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
+                   static_cast<uint8_t>(value));
   return 1;
 }
 

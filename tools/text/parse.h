@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "vld/reduce.h"
+#include "vld.h"
 
 // A whole number at most `max`, starting at `text`; *end is set past it.
 // Returns 0 when there is none (a sign or a space is not one) or it is too big.

@@ -70,7 +70,7 @@ TEST(ImageRead, GifGivesIndicesAndPaletteWithTransparency) {
   } cases[] = {{false, false}, {true, false}, {true, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "interlace " << c.interlace << " local " << c.local_map);
-    Image image;
+    DecodedImage image;
     std::string error;
     ASSERT_TRUE(ReadImage(MakeGif(7, 13, 4, c.interlace, c.local_map), &image, &error)) << error;
     ASSERT_EQ(image.width, 7u);
@@ -87,7 +87,7 @@ TEST(ImageRead, GifGivesIndicesAndPaletteWithTransparency) {
 TEST(ImageRead, JpegGivesRgbaCloseToTheOriginal) {
   for (bool grey : {false, true}) {
     SCOPED_TRACE(grey ? "grey" : "colour");
-    Image image;
+    DecodedImage image;
     std::string error;
     ASSERT_TRUE(ReadImage(MakeJpeg(32, 16, grey), &image, &error)) << error;
     ASSERT_EQ(image.width, 32u);
@@ -154,7 +154,7 @@ TEST(ImageRead, DamagedFilesAreRefusedWithAReason) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Image image;
+    DecodedImage image;
     std::string error;
     EXPECT_FALSE(ReadImage(c.bytes, &image, &error));
     EXPECT_NE(error.find(c.reason), std::string::npos) << error;
