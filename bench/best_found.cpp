@@ -203,7 +203,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: vld_best_found IN.rgba WIDTH HEIGHT OUT.rgb [RESTARTS] [SEED]\n");
     return 2;
   }
-  const size_t width = std::strtoul(argv[2], nullptr, 10), height = std::strtoul(argv[3], nullptr, 10);
+  const size_t width = std::strtoul(argv[2], nullptr, 10),
+               height = std::strtoul(argv[3], nullptr, 10);
   const int restarts = argc > 5 ? std::atoi(argv[5]) : 1000;
   std::mt19937_64 random(argc > 6 ? std::strtoull(argv[6], nullptr, 10) : 1);
   std::vector<uint8_t> rgba(width * height * 4);
@@ -232,7 +233,8 @@ int main(int argc, char** argv) {
   const int k = transparent ? 3 : 4;
   std::vector<Exact> colours;
   for (const auto& e : exact)
-    colours.push_back({{int(e.first >> 16), int(e.first >> 8 & 255), int(e.first & 255)}, e.second});
+    colours.push_back(
+        {{int(e.first >> 16), int(e.first >> 8 & 255), int(e.first & 255)}, e.second});
   std::sort(colours.begin(), colours.end(), [](const Exact& a, const Exact& b) {
     return std::lexicographical_compare(a.c, a.c + 3, b.c, b.c + 3);
   });

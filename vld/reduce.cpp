@@ -21,7 +21,9 @@ constexpr uint32_t kKeys = 1 << 15;
 constexpr int kOne = 16;  // colours are held in sixteenths of an 8-bit step
 
 // The 5-bit level nearest an 8-bit value; a pixel's key is its three levels.
-int Narrow(int v) { return (v * 31 + 127) / 255; }
+int Narrow(int v) {
+  return (v * 31 + 127) / 255;
+}
 uint32_t KeyOf(const uint8_t* p) {
   return uint32_t(Narrow(p[1]) << 10) | uint32_t(Narrow(p[0]) << 5) | uint32_t(Narrow(p[2]));
 }
@@ -31,7 +33,9 @@ struct Colour {
 };
 
 // The 8-bit value a 5-bit level shows as (as the viewer widens it).
-int Widen(int level) { return GrbiToRgb(static_cast<uint16_t>(level << 1)).b; }
+int Widen(int level) {
+  return GrbiToRgb(static_cast<uint16_t>(level << 1)).b;
+}
 constexpr int kShift[3] = {6, 11, 1};  // r, g, b within a word
 
 Colour ColourOfWord(uint16_t word) {
@@ -418,7 +422,9 @@ int ChooseWords(const std::vector<Weighted>& colours, int wanted, uint16_t* word
 // A 4x4 Bayer matrix, thresholds 0-15.
 constexpr int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
 
-int Clamp(int v) { return std::min(255, std::max(0, v)); }
+int Clamp(int v) {
+  return std::min(255, std::max(0, v));
+}
 
 // The nearest of `count` 8-bit colours from `first` on.
 int Nearest8(const int* rgb, const int (*palette)[3], int first, int count) {
@@ -432,23 +438,6 @@ int Nearest8(const int* rgb, const int (*palette)[3], int first, int count) {
     }
   }
   return best;
-}
-
-// The rows of an Image in whichever form its reader left the pixels.
-void ImageRow(const void* user, uint32_t y, uint8_t* rgba) {
-  const Image& image = *static_cast<const Image*>(user);
-  const uint32_t width = image.width;
-  const size_t start = size_t{y} * width;
-  if (!image.rgba.empty()) {
-    std::memcpy(rgba, &image.rgba[4 * start], 4 * size_t{width});
-  } else {
-    const size_t entries = image.palette_rgba.size() / 4;
-    for (uint32_t x = 0; x < width; ++x, rgba += 4) {
-      const uint8_t index = image.indices[start + x];
-      static const uint8_t kBlack[4] = {0, 0, 0, 255};  // an index past the palette shows black
-      std::memcpy(rgba, index < entries ? &image.palette_rgba[4 * size_t{index}] : kBlack, 4);
-    }
-  }
 }
 
 }  // namespace
@@ -609,25 +598,6 @@ void ReduceRgba(const RgbaRows& rows, uint32_t width, uint32_t height,
     for (int k = 1; k < 4; ++k)
       if (k - 1 < chosen && (palette[k] & 0xFFFE) == 0) palette[k] = 0x0001;
   }
-}
-
-void ReduceColours(Image* image, const vld_reduce_options& options, uint16_t palette[4]) {
-  const size_t pixels = size_t{image->width} * image->height;
-  // A palette image's indices are written over the ones they come from.
-  std::vector<uint8_t> out;
-  uint8_t* target = nullptr;
-  if (!image->rgba.empty()) {
-    out.resize(pixels);
-    target = out.data();
-  } else {
-    target = image->indices.data();
-  }
-  ReduceRgba(RgbaRows{image, ImageRow}, image->width, image->height, options, target, palette);
-  if (!image->rgba.empty()) {
-    image->indices.swap(out);
-    std::vector<uint8_t>().swap(image->rgba);
-  }
-  image->palette_rgba.clear();
 }
 
 int KeepPaletteIndices(const Image& image, const uint16_t* known_words, uint16_t palette[4]) {

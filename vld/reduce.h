@@ -8,20 +8,13 @@
 
 #include "vld/vld.h"
 
-// An image as a reader leaves it, in one of two forms:
-// - a palette image: `indexed` 1, `indices` (each within the palette) and
-//   `palette_rgba` set; the colour reduction reads these alone, so readers
-//   leave `rgba` empty rather than spend four bytes a pixel on it;
-// - true colour as `rgba`, kept at full precision, as each pixel is mapped
-//   from its 8-bit value.
-// The colour reduction consumes the pixels and leaves its result in `indices`.
+// A palette image: `indexed` 1, `indices` and `palette_rgba` set.
 struct Image {
   uint32_t width = 0;
   uint32_t height = 0;
   int indexed = 0;                    // a palette image: `indices` and `palette_rgba` are set
   std::vector<uint8_t> indices;       // width * height, for palette images
   std::vector<uint8_t> palette_rgba;  // 4 bytes per palette entry (alpha from tRNS, else 255)
-  std::vector<uint8_t> rgba;          // width * height * 4
 };
 
 // A source of RGBA rows: `read` fills `rgba` with row y, 4 bytes a pixel.
@@ -43,10 +36,6 @@ uint16_t RgbToGrbi(uint8_t r, uint8_t g, uint8_t b);
 // depends only on the pixels.
 void ReduceRgba(const RgbaRows& rows, uint32_t width, uint32_t height,
                 const vld_reduce_options& options, uint8_t* indices, uint16_t palette[4]);
-
-// ReduceRgba over an Image in any of its forms, leaving the indices in
-// image->indices and giving up the pixels it came with.
-void ReduceColours(Image* image, const vld_reduce_options& options, uint16_t palette[4]);
 
 // A palette image whose pixels all use indices 0-3 keeps them, and its
 // colours, when only index 0 is see-through (it becomes word 0x0000).

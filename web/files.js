@@ -36,7 +36,7 @@
       thumb.setAttribute('aria-hidden', 'true');
       button.prepend(thumb);
     }, function (error) {
-      entry.error = error.kind === 'memory' ? t('noMemory') : error.message;
+      entry.error = error.kind === 'memory' ? t('noMemory') : page.reason(error);
       var reason = document.createElement('span');
       reason.className = 'entry-error';
       reason.textContent = entry.error;
@@ -44,7 +44,7 @@
     }).then(function () { return entry; });
   }
 
-  function openBytes(list) {
+  var openBytes = page.openBytes = function (list) {
     if (!list.length) return;
     page.showMode('viewer');
     page.status(t('opening', list.map(function (f) { return f.name; }).join(', ')));
@@ -59,9 +59,9 @@
     Promise.all(promises).then(function (done) {
       var bad = done.filter(function (e) { return e.error; });
       page.status(bad.length ? bad.map(function (e) { return t('damaged', e.name, e.error); }).join(' / ')
-                        : t('opened', done.length));
+                        : page.count('opened', done.length));
     });
-  }
+  };
 
   // Drops the entry, and with it the only reference to its indices.
   page.closeEntry = function (entry) {
@@ -79,14 +79,22 @@
   }
 
   // ---- Files from the pickers, drops and ?open= ----
-  function isPictureFile(file) { return /\.(vld|tft)$/i.test(file.name); }
+  // Pictures are known by their first bytes, as the desktop's loaders know
+  // them, whatever their names say.
+  page.isPicture = function (file) {
+    return file.slice(0, 4).arrayBuffer().then(function (buffer) {
+      return page.latin1Of(new Uint8Array(buffer)) === 'HK03';
+    });
+  };
 
   function takeFiles(files) {
     files = Array.from(files);
-    var pictures = files.filter(isPictureFile);
-    var images = files.filter(function (f) { return !isPictureFile(f); });
-    if (pictures.length) openBytes(pictures.map(function (f) { return { name: f.name, bytes: readFile(f) }; }));
-    else if (images.length) page.startConversion(images[0]);
+    Promise.all(files.map(page.isPicture)).then(function (kinds) {
+      var pictures = files.filter(function (f, i) { return kinds[i]; });
+      var images = files.filter(function (f, i) { return !kinds[i]; });
+      if (pictures.length) openBytes(pictures.map(function (f) { return { name: f.name, bytes: readFile(f) }; }));
+      else if (images.length) page.startConversion(images[0]);
+    });
   }
   $('open-input').onchange = function (event) {
     openBytes(Array.from(event.target.files).map(function (f) { return { name: f.name, bytes: readFile(f) }; }));
@@ -137,11 +145,30 @@
     return {
       name: name,
       bytes: Promise.resolve().then(function () { return fetch(url); }).then(function (response) {
-        if (!response.ok) throw new Error(response.status + ' ' + response.statusText);
+        if (!response.ok) throw new Error(response.status === 404 ? t('http404') : t('httpOther', response.status));
         return response.arrayBuffer();
-      }).then(function (buffer) { return new Uint8Array(buffer); }, function (error) {
-        throw new Error(t('fetchFailed', name, error.message));
-      })
+      }, function () {
+        throw new Error(t('unreachable'));
+      }).then(function (buffer) { return new Uint8Array(buffer); })
     };
   }));
+
+  // The samples shipped with the site, each a click away on the first screen.
+  var samples = typeof vldSamples === 'undefined' ? {} : vldSamples;
+  Object.keys(samples).forEach(function (name) {
+    var bytes = new Uint8Array(samples[name].match(/../g).map(function (h) { return parseInt(h, 16); }));
+    var item = document.createElement('li'), button = document.createElement('button');
+    button.type = 'button';
+    button.className = 'sample';
+    button.textContent = name;
+    button.onclick = function () { openBytes([{ name: name, bytes: Promise.resolve(bytes.slice()) }]); };
+    item.append(button);
+    $('sample-list').append(item);
+    page.engine.request({ op: 'decode', bytes: bytes.slice() }).then(function (answer) {
+      var picture = answer.picture;
+      var thumb = page.imageCanvas(page.regionImage(picture, 0, 0, picture.width, picture.height, false));
+      thumb.setAttribute('aria-hidden', 'true');
+      button.prepend(thumb);
+    }, function () {});
+  });
 })(vldPage);

@@ -25,7 +25,7 @@
       }
       pending.delete(answer.id);
       heap = answer.heap || heap;
-      if (answer.error) entry.reject(Object.assign(new Error(answer.error), { kind: answer.kind }));
+      if (answer.error) entry.reject(Object.assign(new Error(answer.error), { kind: answer.kind, code: answer.code }));
       else entry.resolve(answer);
     }
     function start() {
@@ -97,7 +97,14 @@
       var swatch = document.createElement('span');
       swatch.className = 'swatch';
       swatch.style.background = cssColour(picture.colours[i]);
-      item.append(swatch, i + ': 0x' + hex(word, 4) + ' ' + cssColour(picture.colours[i]));
+      // The stored word matters only where it changes what the viewer
+      // does: an exact black 0 lets the wallpaper through, a near one not.
+      var stored = '0x' + hex(word, 4), black = cssColour(picture.colours[i]) === '#000000';
+      var note = document.createElement('span');
+      note.className = 'note';
+      note.textContent = word === 0 && i === 0 ? page.t('paletteClear')
+                       : black ? page.t('paletteOpaque', stored) : page.t('paletteStored', stored);
+      item.append(swatch, i + ': ' + cssColour(picture.colours[i]) + ' ', note);
       list.append(item);
     });
   };
@@ -177,6 +184,9 @@
     $('mode-viewer').setAttribute('aria-pressed', String(viewer));
     $('mode-converter').setAttribute('aria-pressed', String(!viewer));
     document.querySelector('.modes').hidden = !(page.entries.length && page.conversion.name);
+    // The first screen's words and samples make room for what was opened.
+    $('samples').hidden = true;
+    document.querySelector('[data-t="tagline"]').hidden = true;
   };
   $('mode-viewer').onclick = function () { page.showMode('viewer'); };
   $('mode-converter').onclick = function () { page.showMode('converter'); };

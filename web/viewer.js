@@ -24,8 +24,9 @@
     var allowed = picture.palette[0] === 0;
     var box = $('seethrough');
     box.disabled = !allowed;
-    box.title = allowed ? '' : t('seethroughDenied');
     if (!allowed) box.checked = false;
+    // Said beside the box, where touch and keyboard users read it too.
+    $('seethrough-note').textContent = allowed ? '' : t('seethroughOff');
     var comment = new TextDecoder('shift_jis').decode(picture.comment);
     $('fact-comment').textContent = comment || t('noComment');
     $('picture').setAttribute('aria-label', entry.name + (comment ? ': ' + comment : ''));
@@ -37,12 +38,18 @@
     page.drawScreen($('viewer-screen'), picture, null, picture.anchorX, picture.anchorY);
   };
 
-  // "fit": the whole picture in the room the stage may take, never above 1:1.
+  // Fit: a small picture at the largest whole zoom that fits the page's
+  // width and the window's height below it, a large one scaled down to fit.
   function zoomOf(picture) {
     var chosen = $('zoom').value;
     if (chosen !== 'fit') return Number(chosen);
-    var room = $('stage').parentElement.clientWidth, tall = innerHeight * 0.75;
-    return Math.min(1, room / picture.width, tall / picture.height);
+    var stage = $('stage'), tall = innerHeight * 0.75;
+    var room = Math.max(16, stage.parentElement.clientWidth);
+    // A phone's header takes most of its screen: there the picture may
+    // start below the fold rather than shrink to a stamp.
+    var below = innerHeight - (stage.getBoundingClientRect().top + scrollY) - 16;
+    var fits = Math.min(room / picture.width, Math.min(tall, below < innerHeight / 2 ? tall : below) / picture.height);
+    return fits >= 1 ? Math.floor(fits) : fits;
   }
 
   function drawPicture() {

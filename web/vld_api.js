@@ -88,7 +88,12 @@ Module['decode'] = function (bytes) {
     picture = _web_picture_new();
     if (!picture) throw new Error('out of memory');
     var code = _vld_decode(input, bytes.length, picture);
-    if (code !== 0) throw new Error(vldDecodeReason(input, bytes.length));
+    if (code !== 0) {
+      // The code lets a page say the reason in its own language.
+      var refusal = new Error(vldDecodeReason(input, bytes.length));
+      refusal.code = code;
+      throw refusal;
+    }
     return vldReadPicture(picture);
   } finally {
     _web_picture_delete(picture);
@@ -126,7 +131,8 @@ Module['decodeView'] = function (bytes, boxes) {
     var code = _web_decode_view(input, bytes.length, header, sizes, reason, result);
     var base = header >> 2, width = HEAPU32[base], height = HEAPU32[base + 1];
     if (refused) throw new RangeError('no memory for ' + width + ' × ' + height + ' pixels');
-    if (code !== 0) throw new Error(UTF8ToString(reason));
+    // The code lets a page say the reason in its own language.
+    if (code !== 0) throw Object.assign(new Error(UTF8ToString(reason)), { code: code });
     var copies = [0, 1].map(function (i) {
       var at = (result >> 2) + 3 * i, rgba = HEAPU32[at + 2];
       if (!rgba) return null;
@@ -317,4 +323,51 @@ Module['version'] = function () {
 // Bytes of memory the module holds; the tests watch it for leaks.
 Module['heapBytes'] = function () {
   return HEAPU8.length;
+};
+
+// The size vldtool encode --resize GEOMETRY gives an image of width x
+// height: [width, height].
+Module['resizeSize'] = function (width, height, geometry) {
+  vldSize(width, 'width');
+  vldSize(height, 'height');
+  var text = 0, out = 0;
+  try {
+    text = vldCopyIn(new TextEncoder().encode(String(geometry) + '\0'));
+    out = vldAlloc(8);
+    if (!_web_resized_size(text, width, height, out))
+      throw Object.assign(new RangeError('cannot resize ' + width + 'x' + height + ' by ' + geometry), { code: 'resize' });
+    return [HEAPU32[out >> 2], HEAPU32[(out >> 2) + 1]];
+  } finally {
+    _free(out);
+    _free(text);
+  }
+};
+
+// RGBA pixels resampled as vldtool encode --resize resamples them.
+Module['resize'] = function (rgba, width, height, newWidth, newHeight) {
+  rgba = vldBytes(rgba, 'rgba');
+  [width, height, newWidth, newHeight].forEach(function (v) { vldSize(v, 'a size'); });
+  if (rgba.length !== width * height * 4) throw new RangeError('rgba must hold width * height * 4 bytes');
+  var input = 0, output = 0;
+  try {
+    input = vldCopyIn(rgba);
+    output = vldAlloc(newWidth * newHeight * 4);
+    if (!_web_resize(input, width, height, output, newWidth, newHeight)) throw new Error('out of memory');
+    return new Uint8ClampedArray(HEAPU8.subarray(output, output + newWidth * newHeight * 4));
+  } finally {
+    _free(output);
+    _free(input);
+  }
+};
+
+// The character vldtool suggests instead of one code page 932 cannot
+// hold ('￥' for '¥'), or null.
+Module['substitute'] = function (character) {
+  var text = vldCopyIn(new TextEncoder().encode(String(character) + '\0'));
+  try {
+    var found = _web_cp932_substitute(text);
+    return found ? UTF8ToString(found) : null;
+  } finally {
+    _free(text);
+  }
 };

@@ -112,18 +112,27 @@ function handleMessage(message, send) {
         }).catch(function () { return null; }).then(function (png) {
           source = { rgba: rgba, width: message.width, height: message.height,
                      kept: png && vld.keepPalette(png.indices, png.width, png.height, png.entries, message.knownWords) };
-          reply({ id: id, ok: true });
+          reply({ id: id, ok: true, resizes: typeof vld.resize === 'function' });
         }).catch(function (error) { reply({ id: id, error: String(error) }); });
       } else if (message.op === 'convert') {
         if (!source) throw new Error('open the image again');
         var options = message.options;
-        var key = JSON.stringify(options);
+        var key = JSON.stringify([options, message.resize]);
         if (!reduced || key !== reducedKey) {
-          stage('reduce');
           reduced = null;
+          // As vldtool encode --resize GEOMETRY: the size and the resampling
+          // are the module's, the same code as vldtool's.
+          var image = source;
+          if (message.resize) {
+            stage('resize');
+            var size = vld.resizeSize(source.width, source.height, message.resize);
+            if (size[0] !== source.width || size[1] !== source.height)
+              image = { width: size[0], height: size[1], rgba: vld.resize(source.rgba, source.width, source.height, size[0], size[1]) };
+          }
+          stage('reduce');
           // As vldtool encode: a palette image's own indices unless colours are given.
-          reduced = source.kept && !options.palette ? vld.decode(vld.encode(source.kept))
-                  : vld.reduce(source.rgba, source.width, source.height, options);
+          reduced = image === source && source.kept && !options.palette ? vld.decode(vld.encode(source.kept))
+                  : vld.reduce(image.rgba, image.width, image.height, options);
           reducedKey = key;
         }
         stage('encode');
@@ -148,6 +157,8 @@ function handleMessage(message, send) {
           transfer.push(shown.indices.buffer);
         }
         reply({ id: id, picture: shown, file: file }, transfer);
+      } else if (message.op === 'substitutes') {
+        reply({ id: id, replacements: message.characters.map(function (c) { return vld.substitute(c); }) });
       } else if (message.op === 'word') {
         reply({ id: id, word: vld.word(message.r, message.g, message.b) });
       } else {
@@ -161,7 +172,7 @@ function handleMessage(message, send) {
         source = null;
         reduced = null;
       }
-      reply({ id: id, error: error && error.message ? error.message : String(error),
+      reply({ id: id, error: error && error.message ? error.message : String(error), code: error && error.code,
               kind: error instanceof RangeError && message.op === 'decode' ? 'memory' : undefined });
     }
   }, function (error) {

@@ -72,13 +72,14 @@ int ParseGeometry(const char* text, Geometry* geometry, std::string* error) {
       bad = bad || flag;
       flag = true;
     }
-    bad = bad || *p != '\0' || (!has_width && !has_height) ||
-          (geometry->shrink && geometry->enlarge);
+    bad =
+        bad || *p != '\0' || (!has_width && !has_height) || (geometry->shrink && geometry->enlarge);
     if (!bad && geometry->exact && !(has_width && has_height)) {
       *error = quoted + ": an exact size (!) needs both sides, as in 768x512!";
       return 0;
     }
-    if (!bad && ((has_width && (a == 0 || a > kMaxSide)) || (has_height && (b == 0 || b > kMaxSide)))) {
+    if (!bad &&
+        ((has_width && (a == 0 || a > kMaxSide)) || (has_height && (b == 0 || b > kMaxSide)))) {
       *error = quoted + ": each side must be 1 to " + std::to_string(kMaxSide);
       return 0;
     }

@@ -7,11 +7,11 @@
 #include <string>
 
 struct Geometry {
-  uint32_t width = 0, height = 0;  // 0: not given (then taken from the aspect)
+  uint32_t width = 0, height = 0;         // 0: not given (then taken from the aspect)
   uint32_t percent_x = 0, percent_y = 0;  // thousandths of a percent; 0: a size was given
-  bool exact = false;    // "!": exactly width x height
-  bool shrink = false;   // ">": only ever smaller
-  bool enlarge = false;  // "<": only ever larger
+  bool exact = false;                     // "!": exactly width x height
+  bool shrink = false;                    // ">": only ever smaller
+  bool enlarge = false;                   // "<": only ever larger
 };
 
 // The 768 x 512 reference screen, shrunk to when the image is larger.
