@@ -17,7 +17,7 @@
 #include "app/viewer_state.h"
 #include "vld/decode.h"
 #include "app/viewer_rules.h"
-#include "window/mask.h"
+#include "app/mask.h"
 
 namespace {
 
@@ -95,7 +95,7 @@ int DecodePicture(const uint8_t* data, size_t size) {
   LOGPALETTE* palette_description = nullptr;
   int palette_screen = 0;
   if (mask_bits != nullptr && info != nullptr) {
-    BuildMaskBits(rows.index_buffer, header.stride, header.width, header.height, mask_bits);
+    BuildMaskBits(ImageRow(rows.index_buffer, header.stride, 0), header.stride, header.width, header.height, mask_bits);
     // main_window does not exist yet, so this is the screen's context.
     screen = GetDC(g_viewer.main_window);
   }

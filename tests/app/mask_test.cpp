@@ -7,7 +7,7 @@
 
 #include "vld/decode.h"
 #include "app/viewer_rules.h"
-#include "window/mask.h"
+#include "app/mask.h"
 
 namespace {
 
@@ -26,7 +26,8 @@ std::vector<uint8_t> Mask(const std::vector<std::vector<uint8_t>>& rows, uint32_
   const std::vector<uint8_t> buffer = IndexBuffer(rows, width);
   const uint32_t height = static_cast<uint32_t>(rows.size());
   std::vector<uint8_t> mask(size_t{MaskRowBytes(width)} * height, 0xEE);
-  BuildMaskBits(buffer.data(), PictureStride(width), width, height, mask.data());
+  BuildMaskBits(buffer.data() + 4 * PictureStride(width), PictureStride(width), width, height,
+                mask.data());
   return mask;
 }
 
