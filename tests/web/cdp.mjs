@@ -12,7 +12,9 @@ export async function launch({ fileAccess = false } = {}) {
   const child = spawn('chromium', [
     '--headless', '--no-sandbox', '--remote-debugging-pipe', ...(fileAccess ? ['--allow-file-access-from-files'] : []),
     '--user-data-dir=' + profile, '--no-first-run', '--no-default-browser-check', '--disable-gpu',
-    '--hide-scrollbars', '--force-color-profile=srgb', '--disable-extensions', 'about:blank'
+    '--hide-scrollbars', '--force-color-profile=srgb', '--disable-extensions',
+    // No spare renderer started at odd moments: the tests measure the tab's memory.
+    '--disable-features=SpareRendererForSitePerProcess', 'about:blank'
   ], { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'] });
   let stderr = '';
   child.stdio[2].on('data', (d) => { stderr += d; });

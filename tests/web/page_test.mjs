@@ -470,6 +470,10 @@ groups.bombs = async function () {
     await page.navigate(pageUrl);
     const { root } = await page.send('DOM.getDocument');
     const { nodeId } = await page.send('DOM.querySelector', { nodeId: root.nodeId, selector: '#open-input' });
+    // A small picture first, closed again: the page's worker is then running.
+    await page.send('DOM.setFileInputFiles', { nodeId, files: [path.join(samplesDir, 'heart.vld')] });
+    await page.waitFor(`!!document.querySelector('.entry .thumb')`, 'heart.vld');
+    await page.evaluate(`document.getElementById('close-picture').click()`);
     await page.send('HeapProfiler.collectGarbage');
     await page.evaluate('longestTask = 0');
     const before = treeMemory();
