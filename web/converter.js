@@ -21,92 +21,79 @@
     });
   }
 
-  // The comment and anchor a PNG carries as text (as vldtool decode writes
-  // them), which vldtool encode takes unless told otherwise. Chunks that are
-  // damaged or compressed are passed over, as vldtool does.
-  var crcTable = null;
-  function crc32(bytes) {
-    if (!crcTable) {
-      crcTable = new Int32Array(256);
-      for (var n = 0; n < 256; ++n) {
-        var c = n;
-        for (var k = 0; k < 8; ++k) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
-        crcTable[n] = c;
-      }
-    }
-    var crc = -1;
-    for (var i = 0; i < bytes.length; ++i) crc = crcTable[(crc ^ bytes[i]) & 255] ^ (crc >>> 8);
-    return (crc ^ -1) >>> 0;
-  }
-  // A number as vldtool reads one: decimal or 0x hex ("010" is ten).
-  function wordNumber(text) {
-    if (!/^(0[xX][0-9a-fA-F]+|[0-9]+)$/.test(text)) return -1;
-    var value = /^0[xX]/.test(text) ? parseInt(text.slice(2), 16) : parseInt(text, 10);
-    return value <= 65535 ? value : -1;
-  }
-  function pngText(bytes) {
-    var found = {};
-    var view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-    var utf8 = new TextDecoder('utf-8');
-    for (var at = 8; at + 12 <= bytes.length;) {
-      var length = view.getUint32(at);
-      if (length > bytes.length - at - 12) break;
-      var type = latin1Of(bytes.subarray(at + 4, at + 8));
-      var data = bytes.subarray(at + 8, at + 8 + length);
-      var intact = crc32(bytes.subarray(at + 4, at + 8 + length)) === view.getUint32(at + 8 + length);
-      at += length + 12;
-      if (type === 'IDAT' || type === 'IEND') break;
-      if (!intact || (type !== 'tEXt' && type !== 'iTXt')) continue;
-      var end = data.indexOf(0);
-      if (end < 0) continue;
-      var keyword = latin1Of(data.subarray(0, end)), text = data.subarray(end + 1);
-      if (type === 'iTXt') {
-        if (text.length < 2 || text[0] !== 0) continue;
-        var language = text.indexOf(0, 2), translated = language < 0 ? -1 : text.indexOf(0, language + 1);
-        if (translated < 0) continue;
-        text = text.subarray(translated + 1);
-      }
-      var value = type === 'iTXt' ? utf8.decode(text) : latin1Of(text);
-      if (keyword === 'Comment') found.comment = value;
-      if (keyword === 'Palette') {
-        var entries = value.split(',').map(wordNumber);
-        found.palette = entries.length === 4 && entries.every(function (w) { return w >= 0; }) ? entries : undefined;
-      }
-      if (keyword === 'Anchor') {
-        var words = value.split(',').map(wordNumber);
-        found.anchor = words.length === 2 && words.every(function (w) { return w >= 0; }) ? words : undefined;
-      }
-    }
-    return found;
+  // What went wrong, where the preview was; nothing else of the last image
+  // stays to mislead.
+  function failed(text, action) {
+    conversion.ready = false;
+    conversion.file = null;
+    ['preview', 'options', 'converter-warning'].forEach(function (id) { $(id).hidden = true; });
+    document.querySelector('.download-bar').hidden = true;
+    var box = $('convert-error');
+    box.textContent = text;
+    if (action) box.append(document.createElement('br'), action);
+    box.hidden = false;
   }
 
   page.startConversion = function (file) {
+    return page.isPicture(file).then(function (picture) {
+      if (!picture) return convertImage(file);
+      page.showMode('converter');
+      $('converter-name').textContent = file.name;
+      var open = document.createElement('button');
+      open.type = 'button';
+      open.textContent = t('openIt');
+      open.onclick = function () {
+        page.openBytes([{ name: file.name, bytes: file.arrayBuffer().then(function (b) { return new Uint8Array(b); }) }]);
+      };
+      failed(t('isPicture', file.name), open);
+    });
+  };
+
+  function convertImage(file) {
+    // A new image: the last one's memory may go with its worker.
+    engine.recycle();
     page.showMode('converter');
     conversion.ready = false;
     conversion.file = null;
+    conversion.originalBytes = file.size;
     $('download-vld').disabled = true;
+    $('result-size').textContent = '';
     stageShown('load');
-    // Each image starts from vldtool encode's defaults for it.
-    var png = null, known = null;
+    // Each image starts from vldtool encode's defaults for it: a PNG's text
+    // gives the comment, the anchor and the palette words, read by vldtool's
+    // own code in the module, which also refuses a PNG whose compressed data
+    // goes on after its last row before the browser decodes it.
+    var png = false, known = null;
     var textRead = file.arrayBuffer().then(function (buffer) {
       var bytes = new Uint8Array(buffer);
-      png = bytes.length > 8 && latin1Of(bytes.subarray(0, 4)) === '\x89PNG' ? bytes : null;
-      var text = png ? pngText(bytes) : {};
+      png = bytes.length > 8 && latin1Of(bytes.subarray(0, 4)) === '\x89PNG';
+      return png ? engine.request({ op: 'png', png: bytes }, [bytes.buffer]).catch(function (error) {
+        error.png = true;
+        throw error;
+      }) : { text: {} };
+    }).then(function (answer) {
+      var text = answer.text;
       $('comment').value = text.comment === undefined ? '' : text.comment;
       $('anchor-x').value = text.anchor ? text.anchor[0] : 0;
       $('anchor-y').value = text.anchor ? text.anchor[1] : 0;
       known = text.palette || null;
     });
-    return track(Promise.all([loadBitmap(file), textRead]).then(function (loaded) {
-      var bitmap = loaded[0];
+    return track(textRead.then(function () { return loadBitmap(file); }).then(function (bitmap) {
       conversion.name = file.name;
       conversion.width = bitmap.width;
       conversion.height = bitmap.height;
       page.showMode('converter');
       $('converter-name').textContent = file.name;
-      var large = bitmap.width > SCREEN_WIDTH || bitmap.height > SCREEN_HEIGHT;
-      $('converter-warning').hidden = !large;
-      $('converter-warning').textContent = large ? t('tooLarge', bitmap.width, bitmap.height) : '';
+      $('convert-error').hidden = true;
+      ['preview', 'options'].forEach(function (id) { $(id).hidden = false; });
+      document.querySelector('.download-bar').hidden = false;
+      // Larger than the reference screen: fitted to it unless the person says otherwise.
+      $('fit-screen').checked = bitmap.width > SCREEN_WIDTH || bitmap.height > SCREEN_HEIGHT;
+      conversion.sizeEdited = null;
+      $('size-w').value = bitmap.width;
+      $('size-h').value = bitmap.height;
+      $('size-note').textContent = t('sizeNote', bitmap.width, bitmap.height);
+      $('converter-warning').hidden = true;
       var original = $('original');
       original.width = bitmap.width;
       original.height = bitmap.height;
@@ -115,12 +102,13 @@
       context.drawImage(bitmap, 0, 0);
       $('result').width = bitmap.width;
       $('result').height = bitmap.height;
-      $('compare').style.aspectRatio = bitmap.width + ' / ' + bitmap.height;
-      $('compare').style.maxWidth = bitmap.width + 'px';
+      $('result').getContext('2d').clearRect(0, 0, bitmap.width, bitmap.height);
+      $('result-palette').textContent = '';
+      page.preview.show(bitmap.width, bitmap.height);
       // A palette PNG goes along too: vldtool keeps the indices of one that
       // uses only the first four entries.
       var message = { op: 'source', width: bitmap.width, height: bitmap.height, png: png, knownWords: known };
-      var transfer = png ? [png.buffer] : [];
+      var transfer = [];
       if (engine.offscreen()) {
         message.bitmap = bitmap;
         transfer.push(bitmap);
@@ -131,18 +119,60 @@
       }
       drawScreen($('converter-screen'), null);
       return engine.request(message, transfer, stageShown);
-    })).then(function () {
+    })).then(function (answer) {
+      $('size-options').hidden = !answer.resizes;
       conversion.ready = true;
       convert();
     }, function (error) {
-      status(t('notImage', file.name) + (error && error.message ? ' (' + error.message + ')' : ''));
+      $('converter-name').textContent = file.name;
+      // vldtool's refusal of a PNG whose data would inflate far past its pixels.
+      failed(error && error.png ? t('pngRefused', file.name, error.message) : t('cannotConvert', file.name));
     });
-  };
+  }
+
+  // The size as vldtool encode --resize takes it: the reference screen's
+  // box, shrinking only, or the width or height typed, the other following
+  // the image's shape. The module works out the size, as vldtool does.
+  function resizeGeometry() {
+    if ($('size-options').hidden) return null;
+    if ($('fit-screen').checked) return SCREEN_WIDTH + 'x' + SCREEN_HEIGHT + '>';
+    var typed = conversion.sizeEdited && Math.floor(Number($(conversion.sizeEdited).value));
+    if (!(typed >= 1 && typed <= 65535)) return null;
+    return conversion.sizeEdited === 'size-w' ? typed + 'x' : 'x' + typed;
+  }
+  ['size-w', 'size-h'].forEach(function (id) {
+    $(id).addEventListener('input', function () {
+      conversion.sizeEdited = id;
+      $('fit-screen').checked = false;
+      convert();
+    });
+  });
+  $('fit-screen').addEventListener('change', function () {
+    conversion.sizeEdited = null;
+    convert();
+  });
+
+  // The result's size in the fields (but the one being typed) and on the
+  // preview, which shows the result 1:1 and the original over it.
+  function showSize(picture) {
+    $('size-note').textContent = t('sizeNote', conversion.width, conversion.height);
+    ['size-w', 'size-h'].forEach(function (id, i) {
+      if (document.activeElement !== $(id)) $(id).value = i ? picture.height : picture.width;
+    });
+    var large = picture.width > SCREEN_WIDTH || picture.height > SCREEN_HEIGHT;
+    $('converter-warning').hidden = !large;
+    $('converter-warning').textContent = large ? t('tooLarge', picture.width, picture.height) : '';
+    if ($('result').width !== picture.width || $('result').height !== picture.height) {
+      $('result').width = picture.width;
+      $('result').height = picture.height;
+      page.preview.show(picture.width, picture.height, true);
+    }
+  }
 
   // Progress for work that takes long enough to notice.
   var progressTimer = 0;
   function stageShown(stage) {
-    $('progress-text').textContent = t({ load: 'stageLoad', pixels: 'stagePixels', reduce: 'stageReduce', encode: 'stageEncode' }[stage]);
+    $('progress-text').textContent = t({ load: 'stageLoad', pixels: 'stagePixels', resize: 'stageResize', reduce: 'stageReduce', encode: 'stageEncode' }[stage]);
   }
   function track(promise) {
     clearTimeout(progressTimer);
@@ -152,15 +182,43 @@
     return promise;
   }
 
+  // Every character code page 932 lacks, named at once, with the usual
+  // stand-in where there is one; and the bytes counted as the viewer counts.
   function currentComment() {
     var result = cp932.encode($('comment').value, 127);
     var box = $('comment-error');
-    box.hidden = !result.error;
-    $('comment').setAttribute('aria-invalid', String(!!result.error));
-    box.textContent = result.error === 'character' ? t('commentCharacter', result.character, result.name)
-                    : result.error === 'terminator' ? t('commentTerminator')
-                    : result.error === 'long' ? t('commentLong', result.length) : '';
-    return result.bytes || null;
+    box.textContent = '';
+    var lines = [];
+    var say = function (line) {
+      var p = document.createElement('p');
+      p.textContent = line;
+      box.append(p);
+    };
+    if (result.bad.length) lines.push(t('commentBad', result.bad.map(function (b) { return t('commentNone', '“' + b.character + '”', b.name); }).join(t('and'))));
+    if (result.terminator) lines.push(t('commentTerminator'));
+    if (result.length > 127) lines.push(t('commentLong', result.length));
+    lines.forEach(say);
+    box.hidden = !lines.length;
+    // The stand-ins come from vldtool's table in the module.
+    var text = $('comment').value;
+    if (result.bad.length) engine.request({ op: 'substitutes', characters: result.bad.map(function (b) { return b.character; }) }).then(function (answer) {
+      var pairs = result.bad.map(function (b, i) { return { character: b.character, replacement: answer.replacements[i] }; })
+                            .filter(function (p) { return p.replacement; });
+      if ($('comment').value !== text || !pairs.length) return;
+      say(pairs.map(function (p) { return t('commentSuggest', '“' + p.replacement + '”', '“' + p.character + '”'); }).join(' '));
+      var fix = document.createElement('button');
+      fix.type = 'button';
+      fix.id = 'comment-fix';
+      fix.textContent = t('commentReplace');
+      fix.onclick = function () {
+        $('comment').value = cp932.replaceAll($('comment').value, pairs);
+        convert();
+      };
+      box.append(fix);
+    });
+    $('comment').setAttribute('aria-invalid', String(!!lines.length));
+    $('comment-count').textContent = t('commentCount', result.length);
+    return result.bytes;
   }
 
   function anchorValue(input) {
@@ -175,16 +233,13 @@
     // Until the file for the options as they now are is made, there is
     // nothing to download: the last one would not match what is shown.
     $('download-vld').disabled = true;
-    if (conversion.busy) { conversion.again = true; return; }
+    // The comment's problems show as it is typed, even while a run goes on.
     var comment = currentComment();
-    if (!comment) {
-      $('download-vld').disabled = true;
-      return;
-    }
+    if (conversion.busy) { conversion.again = true; return; }
+    if (!comment) return;
     var options = { dither: $('dither').value };
     var given = document.querySelector('input[name="colours"]:checked').value === 'given';
     var colourInputs = [0, 1, 2, 3].map(function (i) { return $('colour-' + i); });
-    colourInputs.forEach(function (input) { input.disabled = !given; });
     var words = given ? Promise.all(colourInputs.map(function (input) {
       var v = parseInt(input.value.slice(1), 16);
       return engine.request({ op: 'word', r: v >> 16, g: (v >> 8) & 255, b: v & 255 });
@@ -193,7 +248,7 @@
     var anchorX = anchorValue($('anchor-x')), anchorY = anchorValue($('anchor-y'));
     var job = words.then(function (answers) {
       if (answers) options.palette = answers.map(function (a) { return a.word; });
-      return engine.request({ op: 'convert', options: options, anchorX: anchorX, anchorY: anchorY, comment: comment },
+      return engine.request({ op: 'convert', options: options, anchorX: anchorX, anchorY: anchorY, comment: comment, resize: resizeGeometry() },
                             [], stageShown);
     });
     track(job).then(function (answer) {
@@ -202,13 +257,14 @@
       conversion.anchorX = anchorX;
       conversion.anchorY = anchorY;
       var result = $('result');
+      showSize(answer.picture);
       var context = result.getContext('2d');
       if (answer.picture.bitmap) {
         context.clearRect(0, 0, result.width, result.height);
         context.drawImage(answer.picture.bitmap, 0, 0);
         answer.picture.bitmap.close();
       } else {
-        context.putImageData(page.pictureImage(answer.picture, false), 0, 0);
+        context.putImageData(page.regionImage(answer.picture, 0, 0, answer.picture.width, answer.picture.height, false), 0, 0);
       }
       fillPalette($('result-palette'), answer.picture);
       // The pickers show the colours in use, ready to be changed by hand.
@@ -216,11 +272,14 @@
         answer.picture.colours.forEach(function (rgb, i) { $('colour-' + i).value = cssColour(rgb); });
       }
       drawScreen($('converter-screen'), answer.picture, result, anchorX, anchorY);
-      $('result-size').textContent = t('fileSize', answer.file.length);
+      var kb = function (n) { return (n / 1024).toFixed(1); };
+      $('result-size').textContent = t('fileSizes', kb(answer.file.length), kb(conversion.originalBytes));
       $('download-vld').disabled = conversion.again;
       status('');
     }, function (error) {
-      status(error.message);
+      // A size no picture can take is said beside the size fields.
+      if (error.code === 'resize') $('size-note').textContent = t('sizeRefused');
+      else status(page.reason(error));
     }).then(function () {
       conversion.busy = false;
       if (conversion.again) {
@@ -230,16 +289,42 @@
     });
   }
 
-  ['dither', 'anchor-x', 'anchor-y', 'comment', 'colour-0', 'colour-1', 'colour-2', 'colour-3'].forEach(function (id) {
+  ['dither', 'anchor-x', 'anchor-y', 'comment'].forEach(function (id) {
     $(id).addEventListener('input', convert);
   });
+  // A colour well chooses "these four" by being used, not only after the
+  // radio button; picking from the image fills the well used last.
+  var lastWell = 0;
+  function useWells() {
+    document.querySelector('input[name="colours"][value="given"]').checked = true;
+    convert();
+  }
+  [0, 1, 2, 3].forEach(function (i) {
+    var well = $('colour-' + i);
+    well.addEventListener('input', useWells);
+    well.addEventListener('click', function () { lastWell = i; });
+    well.addEventListener('focus', function () { lastWell = i; });
+  });
+  $('pick-colour').onclick = function () {
+    var on = $('pick-colour').getAttribute('aria-pressed') !== 'true';
+    var stop = function () {
+      $('pick-colour').setAttribute('aria-pressed', 'false');
+      $('pick-note').hidden = true;
+    };
+    $('pick-colour').setAttribute('aria-pressed', String(on));
+    $('pick-note').hidden = !on;
+    $('pick-note').textContent = t('pickNote', lastWell);
+    page.preview.pick(on ? function (rgb) {
+      stop();
+      $('colour-' + lastWell).value = cssColour(rgb);
+      useWells();
+    } : null);
+    if (!on) stop();
+  };
   document.querySelectorAll('input[name="colours"]').forEach(function (radio) { radio.addEventListener('change', convert); });
   $('download-vld').onclick = function () {
     if (conversion.file) page.download(conversion.file, page.baseName(conversion.name) + '.vld', 'application/octet-stream');
   };
-  $('split').addEventListener('input', function () {
-    $('result').style.clipPath = 'inset(0 0 0 ' + $('split').value + '%)';
-  });
 
   function setAnchor(x, y) {
     $('anchor-x').value = Math.max(0, Math.min(65535, x));
@@ -259,5 +344,4 @@
     event.preventDefault();
     setAnchor(anchorValue($('anchor-x')) + move[0], anchorValue($('anchor-y')) + move[1]);
   });
-  $('result').style.clipPath = 'inset(0 0 0 50%)';
 })(vldPage);

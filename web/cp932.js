@@ -35,26 +35,44 @@ var cp932 = (function () {
     return 'U+' + character.codePointAt(0).toString(16).toUpperCase().padStart(4, '0');
   }
 
-  // {bytes} or {error: 'character' | 'terminator' | 'long', character, name, length}.
-  // `limit` is the most bytes allowed (vldtool keeps at most 127).
+  // {bytes, length, bad, terminator}: `bytes` (null unless every character
+  // has a code, no 0x1A is given and there are at most `limit` of them),
+  // `length` the bytes the characters that have a code take, `bad` each
+  // character without one, once, as {character, name}.
   function encode(text, limit) {
-    var bytes = [];
+    var bytes = [], bad = [], terminator = false;
     for (var character of text) {
       var code = character.codePointAt(0);
-      if (code === 0x1a) return { error: 'terminator' };
+      if (code === 0x1a) {
+        terminator = true;
+        continue;
+      }
       if (code < 0x80) {
         bytes.push(code);
         continue;
       }
       if (!table) table = buildTable();
       var value = table.get(character);
-      if (value === undefined) return { error: 'character', character: character, name: codePointName(character) };
+      if (value === undefined) {
+        if (bad.every(function (b) { return b.character !== character; }))
+          bad.push({ character: character, name: codePointName(character) });
+        continue;
+      }
       if (value > 0xff) bytes.push(value >> 8);
       bytes.push(value & 0xff);
     }
-    if (limit !== undefined && bytes.length > limit) return { error: 'long', length: bytes.length };
-    return { bytes: new Uint8Array(bytes) };
+    var fits = limit === undefined || bytes.length <= limit;
+    return { bytes: !bad.length && !terminator && fits ? new Uint8Array(bytes) : null,
+             length: bytes.length, bad: bad, terminator: terminator };
   }
 
-  return { encode: encode };
+  // The text with each {character, replacement} made.
+  function replaceAll(text, pairs) {
+    return Array.from(text).map(function (c) {
+      var found = pairs.find(function (p) { return p.character === c; });
+      return found ? found.replacement : c;
+    }).join('');
+  }
+
+  return { encode: encode, replaceAll: replaceAll };
 })();

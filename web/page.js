@@ -6,9 +6,16 @@
   page.SCREEN_WIDTH = 768;
   page.SCREEN_HEIGHT = 512;
 
-  // ---- The worker ----
-  page.engine = (function () {
-    var pending = new Map(), next = 1, worker = null, inPage = null;
+  // ---- The workers ----
+  // A Web Worker made from vldRuntime's own text, or the same work on the
+  // page where no worker can run (a host's policy). A WebAssembly memory
+  // never shrinks, so a worker whose module has grown past 32 MB (a large
+  // file read into it) is ended once it is idle, and a fresh one started
+  // for the next request.
+  var RETIRE_BYTES = 32 << 20;
+  // `eager`: started now, so that its module is ready when it is first asked.
+  page.makeEngine = function (eager) {
+    var pending = new Map(), next = 1, worker = null, inPage = null, heap = 0, failed = false, alive = false;
     function receive(answer) {
       var entry = pending.get(answer.id);
       if (!entry) return;
@@ -17,30 +24,46 @@
         return;
       }
       pending.delete(answer.id);
-      if (answer.error) entry.reject(new Error(answer.error));
+      heap = answer.heap || heap;
+      if (answer.error) entry.reject(Object.assign(new Error(answer.error), { kind: answer.kind, code: answer.code }));
       else entry.resolve(answer);
     }
-    try {
-      var blob = new Blob(['(' + vldRuntime.toString() + ')(true);'], { type: 'text/javascript' });
-      worker = new Worker(URL.createObjectURL(blob));
-      worker.onmessage = function (event) { receive(event.data); };
-      worker.onerror = function (event) {
-        // A worker that cannot run (a host's policy): do the work on the page.
-        event.preventDefault();
+    function start() {
+      if (failed) return;
+      try {
+        var blob = new Blob(['(' + vldRuntime.toString() + ')(true);'], { type: 'text/javascript' });
+        var url = URL.createObjectURL(blob);
+        worker = new Worker(url);
+        URL.revokeObjectURL(url);
+        worker.onmessage = function (event) {
+          alive = true;
+          receive(event.data);
+        };
+        worker.onerror = function (event) {
+          // A worker that cannot start does the work on the page from then on;
+          // one that stopped (out of memory) fails what it was doing.
+          event.preventDefault();
+          worker = null;
+          failed = !alive;
+          var message = event.message || 'the worker stopped';
+          pending.forEach(function (entry) {
+            entry.reject(Object.assign(new Error(message), { kind: /memory/i.test(message) ? 'memory' : undefined }));
+          });
+          pending.clear();
+        };
+      } catch (e) {
+        failed = true;
         worker = null;
-        inPage = inPage || vldRuntime(false);
-        pending.forEach(function (entry) { entry.reject(new Error(event.message || 'worker failed')); });
-        pending.clear();
-      };
-    } catch (e) {
-      worker = null;
+      }
     }
+    if (eager) start();
     return {
-      offscreen: function () { return worker !== null && typeof OffscreenCanvas !== 'undefined'; },
+      offscreen: function () { return !failed && typeof OffscreenCanvas !== 'undefined'; },
       request: function (message, transfer, onStage) {
         return new Promise(function (resolve, reject) {
           message.id = next++;
           pending.set(message.id, { resolve: resolve, reject: reject, onStage: onStage });
+          if (!worker && !inPage) start();
           if (worker) {
             worker.postMessage(message, transfer || []);
           } else {
@@ -48,9 +71,19 @@
             inPage(message, receive);
           }
         });
+      },
+      // Ends the worker, or drops the page's module, if it has grown large
+      // and has nothing to do.
+      recycle: function () {
+        if (pending.size || heap <= RETIRE_BYTES) return;
+        if (worker) worker.terminate();
+        worker = null;
+        inPage = null;
+        heap = 0;
       }
     };
-  })();
+  };
+  page.engine = page.makeEngine();
 
   page.status = function (text) { $('status').textContent = text; };
 
@@ -64,16 +97,31 @@
       var swatch = document.createElement('span');
       swatch.className = 'swatch';
       swatch.style.background = cssColour(picture.colours[i]);
-      item.append(swatch, i + ': 0x' + hex(word, 4) + ' ' + cssColour(picture.colours[i]));
+      // The stored word matters only where it changes what the viewer
+      // does: an exact black 0 lets the wallpaper through, a near one not.
+      var stored = '0x' + hex(word, 4), black = cssColour(picture.colours[i]) === '#000000';
+      var note = document.createElement('span');
+      note.className = 'note';
+      note.textContent = word === 0 && i === 0 ? page.t('paletteClear')
+                       : black ? page.t('paletteOpaque', stored) : page.t('paletteStored', stored);
+      item.append(swatch, i + ': ' + cssColour(picture.colours[i]) + ' ', note);
       list.append(item);
     });
   };
 
-  // Image data for a picture; with `seethrough`, index 0 is left clear.
-  page.pictureImage = function (picture, seethrough) {
-    var image = new ImageData(new Uint8ClampedArray(picture.rgba), picture.width, picture.height);
-    if (seethrough) {
-      for (var i = 0; i < picture.indices.length; ++i) if (picture.indices[i] === 0) image.data[i * 4 + 3] = 0;
+  // The pixels of part of a picture, 1:1, from its indices: all a page keeps
+  // of it, so that only what is shown is ever coloured. With `seethrough`,
+  // index 0 is left clear.
+  page.regionImage = function (picture, left, top, width, height, seethrough) {
+    var image = new ImageData(width, height);
+    var out = new Uint32Array(image.data.buffer), colours = new Uint32Array(4);
+    picture.colours.forEach(function (rgb, i) {
+      colours[i] = seethrough && i === 0 ? 0 : new Uint32Array(new Uint8Array([rgb[0], rgb[1], rgb[2], 255]).buffer)[0];
+    });
+    var indices = picture.indices;
+    for (var y = 0; y < height; ++y) {
+      var from = (top + y) * picture.width + left, to = y * width;
+      for (var x = 0; x < width; ++x) out[to + x] = colours[indices[from + x]];
     }
     return image;
   };
@@ -93,6 +141,7 @@
     return anchor;
   }
 
+  // `image` null: the part of the picture on the screen, from its indices.
   page.drawScreen = function (canvas, picture, image, anchorX, anchorY) {
     var context = canvas.getContext('2d');
     context.fillStyle = '#3a6ea5';
@@ -100,7 +149,9 @@
     if (!picture) return;
     var x = placeAxis(page.SCREEN_WIDTH, anchorX, picture.width);
     var y = placeAxis(page.SCREEN_HEIGHT, anchorY, picture.height);
-    context.drawImage(image, x, y);
+    var width = Math.min(picture.width, page.SCREEN_WIDTH - x), height = Math.min(picture.height, page.SCREEN_HEIGHT - y);
+    if (image) context.drawImage(image, x, y);
+    else if (width > 0 && height > 0) context.putImageData(page.regionImage(picture, 0, 0, width, height, false), x, y);
     context.strokeStyle = '#ffffff';
     context.lineWidth = 2;
     context.strokeRect(x - 1, y - 1, picture.width + 2, picture.height + 2);
@@ -133,6 +184,9 @@
     $('mode-viewer').setAttribute('aria-pressed', String(viewer));
     $('mode-converter').setAttribute('aria-pressed', String(!viewer));
     document.querySelector('.modes').hidden = !(page.entries.length && page.conversion.name);
+    // The first screen's words and samples make room for what was opened.
+    $('samples').hidden = true;
+    document.querySelector('[data-t="tagline"]').hidden = true;
   };
   $('mode-viewer').onclick = function () { page.showMode('viewer'); };
   $('mode-converter').onclick = function () { page.showMode('converter'); };

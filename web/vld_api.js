@@ -2,7 +2,9 @@
 // vld_web.c). Runs inside Emscripten's factory, so HEAPU8 and friends are
 // always the current views, even after the memory has grown.
 
-var DITHER = { 'none': 0, 'floyd-steinberg': 1, 'ordered': 2 };
+// A Map, so that names an object would inherit ('toString', '__proto__')
+// are unknown names like any other.
+var DITHER = new Map([['none', 0], ['floyd-steinberg', 1], ['ordered', 2]]);
 var PICTURE_BYTES = 36;
 
 function vldBytes(bytes, what) {
@@ -86,10 +88,71 @@ Module['decode'] = function (bytes) {
     picture = _web_picture_new();
     if (!picture) throw new Error('out of memory');
     var code = _vld_decode(input, bytes.length, picture);
-    if (code !== 0) throw new Error(vldDecodeReason(input, bytes.length));
+    if (code !== 0) {
+      // The code lets a page say the reason in its own language.
+      var refusal = new Error(vldDecodeReason(input, bytes.length));
+      refusal.code = code;
+      throw refusal;
+    }
     return vldReadPicture(picture);
   } finally {
     _web_picture_delete(picture);
+    _free(input);
+  }
+};
+
+// Decodes a picture file for showing it, row by row, holding no more of it
+// in the module's memory than a few rows: the header's fields, the indices
+// (width * height bytes), and for each of the two boxes ([width, height,
+// width, height]) the picture averaged down to fit it, {width, height, rgba},
+// or null where it fits as it is. A damaged file throws an Error with
+// vldtool's reason, a picture whose indices find no memory a RangeError.
+Module['decodeView'] = function (bytes, boxes) {
+  bytes = vldBytes(bytes, 'the picture file');
+  if (!boxes || boxes.length !== 4) throw new TypeError('boxes must hold two widths and heights');
+  boxes = Array.from(boxes, function (side, i) { return vldSize(side, 'box side ' + i); });
+  var input = vldCopyIn(bytes), header = 0, reason = 0, result = 0, sizes = 0, indices = null, refused = false;
+  Module['vldTakeRow'] = function (y, row, width) {
+    try {
+      indices = indices || new Uint8Array(width * HEAPU32[(header >> 2) + 1]);
+    } catch (e) {
+      refused = true;
+      return false;
+    }
+    indices.set(HEAPU8.subarray(row, row + width), y * width);
+    return true;
+  };
+  try {
+    header = vldAlloc(PICTURE_BYTES);
+    reason = vldAlloc(96);
+    result = vldAlloc(24);
+    sizes = vldAlloc(16);
+    HEAPU32.set(boxes, sizes >> 2);
+    var code = _web_decode_view(input, bytes.length, header, sizes, reason, result);
+    var base = header >> 2, width = HEAPU32[base], height = HEAPU32[base + 1];
+    if (refused) throw new RangeError('no memory for ' + width + ' × ' + height + ' pixels');
+    // The code lets a page say the reason in its own language.
+    if (code !== 0) throw Object.assign(new Error(UTF8ToString(reason)), { code: code });
+    var copies = [0, 1].map(function (i) {
+      var at = (result >> 2) + 3 * i, rgba = HEAPU32[at + 2];
+      if (!rgba) return null;
+      var size = HEAPU32[at] * HEAPU32[at + 1] * 4;
+      var copy = { width: HEAPU32[at], height: HEAPU32[at + 1], rgba: new Uint8ClampedArray(HEAPU8.slice(rgba, rgba + size).buffer) };
+      _free(rgba);
+      return copy;
+    });
+    return {
+      width: width, height: height, anchorX: HEAPU32[base + 2], anchorY: HEAPU32[base + 3],
+      palette: Array.from(HEAPU16.subarray((header + 16) >> 1, (header + 24) >> 1)),
+      comment: HEAPU8.slice(input + 4, input + 4 + HEAPU32[base + 8]),
+      indices: indices, shrunk: copies
+    };
+  } finally {
+    Module['vldTakeRow'] = null;
+    _free(sizes);
+    _free(result);
+    _free(reason);
+    _free(header);
     _free(input);
   }
 };
@@ -139,8 +202,8 @@ Module['reduce'] = function (rgba, width, height, options) {
   vldSize(height, 'height');
   if (rgba.length !== width * height * 4) throw new RangeError('rgba must hold width * height * 4 bytes');
   options = options || {};
-  var dither = DITHER[options.dither === undefined ? 'none' : options.dither];
-  if (dither === undefined) throw new RangeError('dither must be none, floyd-steinberg or ordered');
+  var dither = DITHER.get(options.dither === undefined ? 'none' : options.dither);
+  if (dither === undefined) throw new RangeError('dither must be one of ' + Array.from(DITHER.keys()).join(', '));
   var palette = options.palette === undefined ? null : vldPalette(options.palette);
   var input = 0, palettePointer = 0, picture = 0;
   try {
@@ -192,6 +255,53 @@ Module['keepPalette'] = function (indices, width, height, entries, knownWords) {
   }
 };
 
+// A copy of `bytes` in the module's memory for vldtool's C++, to be given
+// back with _web_bytes_delete.
+function vldBytesIn(bytes) {
+  var handle = _web_bytes_new(bytes.length);
+  if (!handle) throw new Error('out of memory');
+  HEAPU8.set(bytes, _web_bytes_data(handle));
+  return handle;
+}
+
+// What a PNG's text chunks say, read as vldtool encode reads them:
+// {comment, anchor: [x, y], palette: [four words]}, each only where the PNG
+// gives it intact.
+Module['pngText'] = function (png) {
+  png = vldBytes(png, 'png');
+  var handle = vldBytesIn(png), text = 0, fields = 0;
+  try {
+    text = _web_png_text(handle);
+    fields = vldAlloc(40);
+    if (!text) throw new Error('out of memory');
+    _web_png_text_fields(text, fields);
+    var f = HEAPU32.slice(fields >> 2, (fields >> 2) + 10), found = {};
+    var comment = _web_png_comment(text);
+    if (f[0]) found.comment = new TextDecoder().decode(HEAPU8.slice(comment, comment + f[1]));
+    if (f[2]) found.anchor = [f[3], f[4]];
+    if (f[5]) found.palette = Array.from(f.subarray(6, 10));
+    return found;
+  } finally {
+    _free(fields);
+    _web_png_text_delete(text);
+    _web_bytes_delete(handle);
+  }
+};
+
+// Why vldtool would refuse this PNG before decoding it (compressed data
+// going on after the last row, say), or '' where it reads it.
+Module['pngRefusal'] = function (png) {
+  png = vldBytes(png, 'png');
+  var handle = vldBytesIn(png), reason = 0;
+  try {
+    reason = vldAlloc(200);
+    return _web_png_refusal(handle, reason) ? UTF8ToString(reason) : '';
+  } finally {
+    _free(reason);
+    _web_bytes_delete(handle);
+  }
+};
+
 // [red, green, blue] a palette word shows as, 8 bits each.
 Module['rgb'] = function (word) {
   var packed = _web_rgb(vldWord(word, 'word'));
@@ -213,4 +323,51 @@ Module['version'] = function () {
 // Bytes of memory the module holds; the tests watch it for leaks.
 Module['heapBytes'] = function () {
   return HEAPU8.length;
+};
+
+// The size vldtool encode --resize GEOMETRY gives an image of width x
+// height: [width, height].
+Module['resizeSize'] = function (width, height, geometry) {
+  vldSize(width, 'width');
+  vldSize(height, 'height');
+  var text = 0, out = 0;
+  try {
+    text = vldCopyIn(new TextEncoder().encode(String(geometry) + '\0'));
+    out = vldAlloc(8);
+    if (!_web_resized_size(text, width, height, out))
+      throw Object.assign(new RangeError('cannot resize ' + width + 'x' + height + ' by ' + geometry), { code: 'resize' });
+    return [HEAPU32[out >> 2], HEAPU32[(out >> 2) + 1]];
+  } finally {
+    _free(out);
+    _free(text);
+  }
+};
+
+// RGBA pixels resampled as vldtool encode --resize resamples them.
+Module['resize'] = function (rgba, width, height, newWidth, newHeight) {
+  rgba = vldBytes(rgba, 'rgba');
+  [width, height, newWidth, newHeight].forEach(function (v) { vldSize(v, 'a size'); });
+  if (rgba.length !== width * height * 4) throw new RangeError('rgba must hold width * height * 4 bytes');
+  var input = 0, output = 0;
+  try {
+    input = vldCopyIn(rgba);
+    output = vldAlloc(newWidth * newHeight * 4);
+    if (!_web_resize(input, width, height, output, newWidth, newHeight)) throw new Error('out of memory');
+    return new Uint8ClampedArray(HEAPU8.subarray(output, output + newWidth * newHeight * 4));
+  } finally {
+    _free(output);
+    _free(input);
+  }
+};
+
+// The character vldtool suggests instead of one code page 932 cannot
+// hold ('￥' for '¥'), or null.
+Module['substitute'] = function (character) {
+  var text = vldCopyIn(new TextEncoder().encode(String(character) + '\0'));
+  try {
+    var found = _web_cp932_substitute(text);
+    return found ? UTF8ToString(found) : null;
+  } finally {
+    _free(text);
+  }
 };

@@ -7,6 +7,8 @@ var modulePromise = createVld();
 // The image being converted and the last reduction of it, kept here so that
 // changing the anchor or the comment only encodes again.
 var source = null;
+// The PNG being converted, held from its text's reading to its pixels'.
+var sourcePng = null;
 var reduced = null;
 var reducedKey = '';
 
@@ -15,9 +17,9 @@ function withColours(vld, picture) {
   return picture;
 }
 
-function pictureBuffers(picture) {
-  return [picture.indices.buffer, picture.rgba.buffer, picture.comment.buffer];
-}
+// The boxes a picture is averaged down to fit when it is larger: the list's
+// thumbnail, and the view of it zoomed out.
+var SHRINK_BOXES = [256, 128, 2048, 1024];
 
 // RGBA pixels of an image file as the browser decodes it, untouched by
 // colour management, as vldtool reads the file's own samples.
@@ -71,14 +73,32 @@ function paletteIndices(bytes) {
   });
 }
 
-function handleMessage(message, reply) {
+function handleMessage(message, send) {
   modulePromise.then(function (vld) {
     var id = message.id;
+    // Each answer says how large the module has grown; the page ends a
+    // worker that has grown large (see page.js).
+    var reply = function (answer, transfer) {
+      answer.heap = vld.heapBytes();
+      send(answer, transfer);
+    };
     var stage = function (name) { reply({ id: id, stage: name }); };
     try {
       if (message.op === 'decode') {
-        var picture = withColours(vld, vld.decode(message.bytes));
-        reply({ id: id, picture: picture }, pictureBuffers(picture));
+        var picture = withColours(vld, vld.decodeView(message.bytes, SHRINK_BOXES));
+        picture.thumb = picture.shrunk[0];
+        picture.zoomedOut = picture.shrunk[1];
+        delete picture.shrunk;
+        var buffers = [picture.indices.buffer, picture.comment.buffer];
+        [picture.thumb, picture.zoomedOut].forEach(function (copy) { if (copy) buffers.push(copy.rgba.buffer); });
+        reply({ id: id, picture: picture }, buffers);
+      } else if (message.op === 'png') {
+        sourcePng = null;
+        var refusal = vld.pngRefusal(message.png);
+        if (refusal) throw new Error(refusal);
+        var text = vld.pngText(message.png);
+        sourcePng = message.png;
+        reply({ id: id, text: text });
       } else if (message.op === 'source') {
         stage('pixels');
         var rgba = message.rgba || imagePixels(message.bitmap);
@@ -86,22 +106,33 @@ function handleMessage(message, reply) {
         reduced = null;
         // Without a deflate stream (older browsers) the image is reduced.
         Promise.resolve().then(function () {
-          return message.png && typeof DecompressionStream !== 'undefined' ? paletteIndices(message.png) : null;
+          var png = message.png ? sourcePng : null;
+          sourcePng = null;
+          return png && typeof DecompressionStream !== 'undefined' ? paletteIndices(png) : null;
         }).catch(function () { return null; }).then(function (png) {
           source = { rgba: rgba, width: message.width, height: message.height,
                      kept: png && vld.keepPalette(png.indices, png.width, png.height, png.entries, message.knownWords) };
-          reply({ id: id, ok: true });
+          reply({ id: id, ok: true, resizes: typeof vld.resize === 'function' });
         }).catch(function (error) { reply({ id: id, error: String(error) }); });
       } else if (message.op === 'convert') {
         if (!source) throw new Error('open the image again');
         var options = message.options;
-        var key = JSON.stringify(options);
+        var key = JSON.stringify([options, message.resize]);
         if (!reduced || key !== reducedKey) {
-          stage('reduce');
           reduced = null;
+          // As vldtool encode --resize GEOMETRY: the size and the resampling
+          // are the module's, the same code as vldtool's.
+          var image = source;
+          if (message.resize) {
+            stage('resize');
+            var size = vld.resizeSize(source.width, source.height, message.resize);
+            if (size[0] !== source.width || size[1] !== source.height)
+              image = { width: size[0], height: size[1], rgba: vld.resize(source.rgba, source.width, source.height, size[0], size[1]) };
+          }
+          stage('reduce');
           // As vldtool encode: a palette image's own indices unless colours are given.
-          reduced = source.kept && !options.palette ? vld.decode(vld.encode(source.kept))
-                  : vld.reduce(source.rgba, source.width, source.height, options);
+          reduced = image === source && source.kept && !options.palette ? vld.decode(vld.encode(source.kept))
+                  : vld.reduce(image.rgba, image.width, image.height, options);
           reducedKey = key;
         }
         stage('encode');
@@ -112,7 +143,7 @@ function handleMessage(message, reply) {
         });
         var shown = withColours(vld, {
           width: reduced.width, height: reduced.height, palette: reduced.palette.slice(),
-          indices: new Uint8Array(0), comment: new Uint8Array(0), rgba: new Uint8ClampedArray(0)
+          indices: new Uint8Array(0), comment: new Uint8Array(0)
         });
         var transfer = [file.buffer];
         if (typeof OffscreenCanvas !== 'undefined') {
@@ -122,10 +153,12 @@ function handleMessage(message, reply) {
           shown.bitmap = canvas.transferToImageBitmap();
           transfer.push(shown.bitmap);
         } else {
-          shown.rgba = reduced.rgba.slice();
-          transfer.push(shown.rgba.buffer);
+          shown.indices = reduced.indices.slice();
+          transfer.push(shown.indices.buffer);
         }
         reply({ id: id, picture: shown, file: file }, transfer);
+      } else if (message.op === 'substitutes') {
+        reply({ id: id, replacements: message.characters.map(function (c) { return vld.substitute(c); }) });
       } else if (message.op === 'word') {
         reply({ id: id, word: vld.word(message.r, message.g, message.b) });
       } else {
@@ -139,10 +172,11 @@ function handleMessage(message, reply) {
         source = null;
         reduced = null;
       }
-      reply({ id: id, error: error && error.message ? error.message : String(error) });
+      reply({ id: id, error: error && error.message ? error.message : String(error), code: error && error.code,
+              kind: error instanceof RangeError && message.op === 'decode' ? 'memory' : undefined });
     }
   }, function (error) {
-    reply({ id: message.id, error: 'the module did not start: ' + error });
+    send({ id: message.id, error: 'the module did not start: ' + error });
   });
 }
 
@@ -150,5 +184,7 @@ if (inWorker) {
   self.onmessage = function (event) {
     handleMessage(event.data, function (answer, transfer) { self.postMessage(answer, transfer || []); });
   };
+  // Running: a failure from now on is this worker's, not one of starting.
+  self.postMessage({});
 }
 return handleMessage;

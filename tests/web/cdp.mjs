@@ -102,5 +102,5 @@ export async function launch({ fileAccess = false } = {}) {
 
   // Browser-wide events, such as downloads.
   const on = (method, handler) => listeners.push((m) => { if (!m.sessionId && m.method === method) handler(m.params); });
-  return { send, on, close, newPage };
+  return { send, on, close, newPage, pid: child.pid };
 }

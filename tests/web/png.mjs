@@ -30,6 +30,18 @@ export function writeRgbaPng(width, height, rgba, texts = []) {
                         chunk('IEND', Buffer.alloc(0))]);
 }
 
+// An 8-bit palette PNG whose image data goes on with `after` zero bytes
+// past its last row, as a hostile file does.
+export function writePalettePng(width, height, palette, after) {
+  const header = Buffer.alloc(13);
+  header.writeUInt32BE(width, 0);
+  header.writeUInt32BE(height, 4);
+  header.set([8, 3, 0, 0, 0], 8);
+  const data = zlib.deflateSync(Buffer.alloc((width + 1) * height + after), { level: 1 });
+  return Buffer.concat([SIGNATURE, chunk('IHDR', header), chunk('PLTE', Buffer.from(palette.flat())),
+                        chunk('IDAT', data), chunk('IEND', Buffer.alloc(0))]);
+}
+
 function paeth(a, b, c) {
   const p = a + b - c, pa = Math.abs(p - a), pb = Math.abs(p - b), pc = Math.abs(p - c);
   return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
