@@ -70,7 +70,7 @@ enum OptionKind {
 
 // Takes the option whose text starts at `p` (just after its '-' or '/') and
 // returns where it stopped reading; the caller passes over the rest of the word.
-static const char* TakeOption(const char* p) {
+static const char* TakeOption(const char* p, ViewerOptions* options) {
   int negated = 0;
   if (ToLowerAscii(p[0]) == 'n' && ToLowerAscii(p[1]) == 'o') {
     negated = 1;
@@ -102,23 +102,23 @@ static const char* TakeOption(const char* p) {
 
   switch (kind) {
     case kOptionFrame:
-      g_viewer.frameless_item = negated ? kItemChecked : kItemEnabled;
+      options->frameless_item = negated ? kItemChecked : kItemEnabled;
       break;
     case kOptionTopmost:
-      g_viewer.topmost_item = negated ? kItemEnabled : kItemChecked;
+      options->topmost_item = negated ? kItemEnabled : kItemChecked;
       break;
     case kOptionSeethrough:
-      g_viewer.seethrough_item = negated ? kItemEnabled : kItemChecked;
+      options->seethrough_item = negated ? kItemEnabled : kItemChecked;
       break;
     case kOptionActivate:
-      g_viewer.activate_mode = negated ? -1 : 1;
+      options->activate_mode = negated ? -1 : 1;
       break;
     case kOptionTimeout: {
       if (*p == 0 || *p == ' ') break;
       // Tenths of a second; anything from the first non-digit on is ignored.
       uint32_t tenths = 0;
       p = ReadDigits(p, UINT32_MAX / 100 + 1, &tenths);
-      g_viewer.timeout_ms = tenths > UINT32_MAX / 100 ? UINT32_MAX : tenths * 100;
+      options->timeout_ms = tenths > UINT32_MAX / 100 ? UINT32_MAX : tenths * 100;
       break;
     }
     case kOptionPosition: {
@@ -129,9 +129,9 @@ static const char* TakeOption(const char* p) {
       // Any one character separates x from y, a blank included.
       if (*p != 0) ++p;
       p = ReadDigits(p, INT32_MAX, &y);
-      g_viewer.given_x = static_cast<int32_t>(x);
-      g_viewer.given_y = static_cast<int32_t>(y);
-      g_viewer.position_given = 1;
+      options->given_x = static_cast<int32_t>(x);
+      options->given_y = static_cast<int32_t>(y);
+      options->position_given = 1;
       break;
     }
     case kOptionNone:
@@ -140,8 +140,9 @@ static const char* TakeOption(const char* p) {
   return p;
 }
 
-void ParseOptions(const char* command_line) {
-  if (command_line == nullptr) return;
+ViewerOptions ParseOptions(const char* command_line) {
+  ViewerOptions options;
+  if (command_line == nullptr) return options;
   const char* p = command_line;
   while (*p != 0) {
     if (*p == ' ') {
@@ -155,8 +156,20 @@ void ParseOptions(const char* command_line) {
       if (*p == '"') ++p;
       continue;
     }
-    if (*p == '-' || *p == '/') p = TakeOption(p + 1);
+    if (*p == '-' || *p == '/') p = TakeOption(p + 1, &options);
     p = SkipToBlank(p);
     if (*p == ' ') ++p;
   }
+  return options;
+}
+
+void ApplyOptions(const ViewerOptions& options) {
+  g_viewer.activate_mode = options.activate_mode;
+  g_viewer.timeout_ms = options.timeout_ms;
+  g_viewer.seethrough_item = options.seethrough_item;
+  g_viewer.topmost_item = options.topmost_item;
+  g_viewer.frameless_item = options.frameless_item;
+  g_viewer.position_given = options.position_given;
+  g_viewer.given_x = options.given_x;
+  g_viewer.given_y = options.given_y;
 }

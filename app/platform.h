@@ -3,6 +3,7 @@
 // same way where the chooser can tell (patterns match without regard to case).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr uint32_t kAttrDirectory = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
@@ -26,3 +27,9 @@ int PlatformFullPath(const char* name, char* buffer);
 // Whole seconds since 1970-01-01 UTC, and milliseconds since the system started.
 uint32_t PlatformClockSeconds();
 uint32_t PlatformMilliseconds();
+
+// Reads the whole of the regular file `name` into memory of its own, which
+// the caller releases with std::free. Returns 1, or 0 for a file that cannot
+// be opened, is no regular file (a FIFO would block the viewer for ever), is
+// `limit` bytes or larger, or changes size while it is read.
+int PlatformReadFile(const char* name, uint64_t limit, uint8_t** data, size_t* size);

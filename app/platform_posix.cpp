@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 #include <ctime>
@@ -219,4 +220,35 @@ uint32_t PlatformMilliseconds() {
   uint64_t ms =
       static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
   return static_cast<uint32_t>(ms);
+}
+
+int PlatformReadFile(const char* name, uint64_t limit, uint8_t** data, size_t* size) {
+  const int file = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (file < 0) return 0;
+  struct stat info;
+  if (fstat(file, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
+      static_cast<uint64_t>(info.st_size) >= limit) {
+    close(file);
+    return 0;
+  }
+  const size_t length = static_cast<size_t>(info.st_size);
+  uint8_t* bytes = static_cast<uint8_t*>(std::malloc(length > 0 ? length : 1));
+  size_t done = 0;
+  while (bytes != nullptr && done < length) {
+    const ssize_t got = read(file, bytes + done, length - done);
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  // A short count means the file changed under us; a part of it would show
+  // a picture that is not the one on disk.
+  char extra;
+  const int whole = bytes != nullptr && done == length && read(file, &extra, 1) == 0;
+  close(file);
+  if (!whole) {
+    std::free(bytes);
+    return 0;
+  }
+  *data = bytes;
+  *size = length;
+  return 1;
 }

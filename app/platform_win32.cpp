@@ -1,6 +1,7 @@
 // The chooser's operating-system services on Windows.
 #include <windows.h>
 
+#include <cstdlib>
 #include <ctime>
 
 #include "app/platform.h"
@@ -51,4 +52,29 @@ uint32_t PlatformClockSeconds() {
 // which measurably delayed its first paint.
 uint32_t PlatformMilliseconds() {
   return GetTickCount();
+}
+
+int PlatformReadFile(const char* name, uint64_t limit, uint8_t** data, size_t* size) {
+  HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  LARGE_INTEGER length = {};
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &length) ||
+      length.QuadPart < 0 || static_cast<uint64_t>(length.QuadPart) >= limit ||
+      length.QuadPart > 0x7FFFFFFF) {
+    CloseHandle(file);
+    return 0;
+  }
+  const DWORD wanted = static_cast<DWORD>(length.QuadPart);
+  uint8_t* bytes = static_cast<uint8_t*>(std::malloc(wanted > 0 ? wanted : 1));
+  DWORD read = 0;
+  const BOOL ok = bytes != nullptr && ReadFile(file, bytes, wanted, &read, nullptr);
+  CloseHandle(file);
+  if (!ok || read != wanted) {
+    std::free(bytes);
+    return 0;
+  }
+  *data = bytes;
+  *size = wanted;
+  return 1;
 }

@@ -24,7 +24,9 @@ set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/res/velinde.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/res/velinde.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME velinde.exe)
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# The installed copy goes in VelindeRemovePrevious, wherever it is, rather
+# than through CPack's step, which leaves its uninstaller behind.
+set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "!insertmacro VelindeRemovePrevious")
 set(CPACK_PACKAGE_EXECUTABLES velinde "Velinde for Win")
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
 set(CPACK_NSIS_DEFINES "!include \"${PROJECT_SOURCE_DIR}/cmake/nsis/velinde.nsh\"")

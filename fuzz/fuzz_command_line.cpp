@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (line < text.data() || line > text.data() + size) __builtin_trap();
 
   g_viewer = ViewerState{};
-  ParseOptions(line);
+  ApplyOptions(ParseOptions(line));
   if (g_viewer.activate_mode < -1 || g_viewer.activate_mode > 1) __builtin_trap();
   if (!IsFlagWord(g_viewer.seethrough_item) || !IsFlagWord(g_viewer.topmost_item) ||
       !IsFlagWord(g_viewer.frameless_item))

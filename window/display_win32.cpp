@@ -15,18 +15,17 @@
 
 #include "app/choose.h"
 #include "app/viewer_rules.h"
+#include "app/mask.h"
 #include "app/viewer_state.h"
 #include "vld.h"
 #include "vld.hpp"
-#include "window/mask.h"
 
 namespace {
 
 constexpr int kColourTableEntries = 256;
 
 // The viewer keeps the comment's first 127 bytes; the menu goes by its whole
-// length, and once enabled it stays so.
-// The comment's bytes start right after the four-byte magic.
+// length, and once enabled it stays so. Its bytes follow the four-byte magic.
 void StoreComment(const uint8_t* data, size_t comment_size) {
   const size_t kept = comment_size < kCommentSize - 1 ? comment_size : size_t{kCommentSize - 1};
   std::memset(g_viewer.comment, 0, sizeof g_viewer.comment);
@@ -35,15 +34,13 @@ void StoreComment(const uint8_t* data, size_t comment_size) {
 }
 
 // The decoded rows laid out as an 8-bit DIB wants them, each padded to whole
-// 32-bit units, after four zero rows: the mask is built from the same memory,
-// and BuildMaskBits reads its rows in that layout. Decoding row by row into
-// it keeps a single copy of the picture in memory.
+// 32-bit units; the mask is built from the same memory. Decoding row by row
+// into it keeps a single copy of the picture in memory.
 struct DibRows {
   const vld_picture* header = nullptr;
   size_t stride = 0;
-  uint8_t* bits = nullptr;  // (4 + height) * stride bytes, std::calloc'd
+  uint8_t* bits = nullptr;  // height * stride bytes, std::calloc'd
   ~DibRows() { std::free(bits); }
-  const uint8_t* first_row() const { return bits + 4 * stride; }
 };
 
 int TakeRow(void* user, uint32_t y, const uint8_t* indices) {
@@ -51,10 +48,10 @@ int TakeRow(void* user, uint32_t y, const uint8_t* indices) {
   if (rows->bits == nullptr) {
     // The header is complete before the first row arrives.
     rows->stride = (size_t{rows->header->width} + 3) & ~size_t{3};
-    rows->bits = static_cast<uint8_t*>(std::calloc(4 + size_t{rows->header->height}, rows->stride));
+    rows->bits = static_cast<uint8_t*>(std::calloc(rows->header->height, rows->stride));
     if (rows->bits == nullptr) return 1;
   }
-  std::memcpy(rows->bits + (4 + size_t{y}) * rows->stride, indices, rows->header->width);
+  std::memcpy(rows->bits + size_t{y} * rows->stride, indices, rows->header->width);
   return 0;
 }
 
@@ -154,7 +151,7 @@ int DecodePicture(const uint8_t* data, size_t size) {
     }
   }
   g_viewer.picture_bitmap =
-      CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT, rows.first_row(), info, DIB_RGB_COLORS);
+      CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT, rows.bits, info, DIB_RGB_COLORS);
   g_viewer.mask_bitmap =
       CreateBitmap(static_cast<int>(MaskBitmapWidth(header.width)),
                    static_cast<int>(header.height), 1, 1, mask_bits);

@@ -2,15 +2,11 @@
 #include "app/viewer_state.h"
 #include "window/display.h"
 #include "res/resource.h"
-#include "window/placement.h"
+#include "app/picture_file.h"
+#include "app/placement.h"
 #include "window/window.h"
 
 namespace {
-
-constexpr int32_t kBuiltinWidth = 204;
-constexpr int32_t kBuiltinHeight = 124;
-constexpr int32_t kBuiltinAnchorX = 282;  // centres the picture on the reference screen
-constexpr int32_t kBuiltinAnchorY = 194;
 
 // Runs the window's messages until its destruction posts the quit message.
 // Returns the quit code.
@@ -44,11 +40,7 @@ int RegisterViewerClass(HINSTANCE instance) {
 void TakeBuiltinPicture() {
   g_viewer.picture_bitmap = LoadBitmapA(g_viewer.instance, MAKEINTRESOURCEA(IDB_BUILTIN_PICTURE));
   g_viewer.mask_bitmap = LoadBitmapA(g_viewer.instance, MAKEINTRESOURCEA(IDB_BUILTIN_MASK));
-  g_viewer.picture_width = kBuiltinWidth;
-  g_viewer.picture_height = kBuiltinHeight;
-  g_viewer.anchor_x = kBuiltinAnchorX;
-  g_viewer.anchor_y = kBuiltinAnchorY;
-  g_viewer.seethrough_denied = -1;
+  TakeBuiltinRecord();
 }
 
 int CreateViewerWindow(int frame_x, int frame_y) {
@@ -76,9 +68,9 @@ int ViewerShowCommand() {
 int RunViewer(HINSTANCE instance, HINSTANCE previous, const char* command_line) {
   g_viewer.instance = instance;
   if (previous == nullptr && !RegisterViewerClass(instance)) return 0;
-  ParseOptions(command_line);
+  ApplyOptions(ParseOptions(command_line));
   if (!LoadPictureFile(command_line)) TakeBuiltinPicture();
-  if (g_viewer.seethrough_denied == -1) g_viewer.seethrough_item = kItemGrayed;
+  GreySeethroughIfDenied();
 
   int screen_width = GetSystemMetrics(SM_CXSCREEN);
   int screen_height = GetSystemMetrics(SM_CYSCREEN);

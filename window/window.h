@@ -4,8 +4,9 @@
 
 #include <windows.h>
 
+#include "app/viewer_text.h"
+
 #define VLD_CLASS_NAME "VLDW"
-#define VLD_TITLE "Velinde for Win"
 
 // Registers the window class "VLDW" for MainWndProc. Returns 1 or 0.
 int RegisterViewerClass(HINSTANCE instance);

@@ -3,18 +3,11 @@
 #include <cstring>
 
 #include "app/viewer_state.h"
+#include "app/viewer_text.h"
 #include "res/resource.h"
 #include "window/window.h"
 
 namespace {
-
-// The menu texts are code page 932 bytes, written as escapes so that the
-// source file's own encoding cannot change them.
-const char kTextComment[] = "\x83\x52\x83\x81\x83\x93\x83\x67\x95\x5C\x8E\xA6";  // show comment
-const char kTextSeethrough[] = "\x95\xC7\x8E\x86\x93\xA7\x89\xDF";  // see-through wallpaper
-const char kTextTopmost[] = "\x8F\xED\x82\xC9\x8E\xE8\x91\x4F\x82\xC9\x95\x5C\x8E\xA6";  // on top
-const char kTextFrameless[] = "\x98\x67\x82\xC8\x82\xB5";                                // no frame
-const char kTextExit[] = "\x8F\x49\x97\xB9";                                             // exit
 
 constexpr int kMenuTextSize = 32;
 

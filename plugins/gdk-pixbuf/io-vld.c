@@ -2,10 +2,13 @@
 
    Only the incremental interface is offered: gdk-pixbuf builds whole-file
    loading on top of it, while new_from_file_at_size, the thumbnailer and
-   image viewers accept nothing else. The library decodes a whole file at
-   once, so the bytes are gathered as they come and the picture is made when
-   the last one is in; a file that cannot be a picture is refused as soon as
-   its first four bytes are seen. */
+   image viewers accept nothing else. The size is announced as soon as the
+   header is in, so that a size query (gdk_pixbuf_get_file_info) stops
+   reading there and decodes nothing. The library decodes from a whole file,
+   so the bytes are gathered and the picture is made when the last one is
+   in, row by row, straight at the size the caller asked: a thumbnail of a
+   huge picture never holds the picture. A file that cannot be a picture is
+   refused as soon as its header shows it. */
 #define GDK_PIXBUF_ENABLE_BACKEND
 #include <gdk-pixbuf/gdk-pixbuf-io.h>
 #include <gmodule.h>
@@ -13,6 +16,7 @@
 #include <string.h>
 
 #include "vld.h"
+#include "vld_rows.h"
 
 typedef struct {
   GdkPixbufModuleSizeFunc size_func;
@@ -21,20 +25,31 @@ typedef struct {
   gpointer user_data;
   GByteArray *bytes;
   gboolean refused; /* by load_increment; gdk-pixbuf still calls stop_load */
+  gboolean terminator; /* a 0x1A has come, so the header may be complete */
+  gboolean announced;  /* the header is in and size_func has answered */
+  gint width, height; /* what size_func asked for */
 } VldLoad;
 
-static void set_decode_error(const GByteArray *bytes, int code, GError **error) {
-  char reason[128];
-  if (code == VLD_ERROR_OUT_OF_MEMORY) {
+static void set_decode_error(const vld_details *details, GError **error) {
+  if (details->code == VLD_ERROR_OUT_OF_MEMORY) {
     g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
                         "Not enough memory to load the picture");
     return;
   }
-  vld_decode_reason(bytes->data, bytes->len, reason, sizeof reason);
   g_set_error(error, GDK_PIXBUF_ERROR,
-              code == VLD_ERROR_BAD_MAGIC ? GDK_PIXBUF_ERROR_UNKNOWN_TYPE
-                                          : GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
-              "Cannot read HK03 picture: %s", reason);
+              details->code == VLD_ERROR_BAD_MAGIC ? GDK_PIXBUF_ERROR_UNKNOWN_TYPE
+                                                   : GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
+              "Cannot read HK03 picture: %s", details->reason);
+}
+
+/* The library's refusal of these bytes, read no further than the header. */
+static void refuse(VldLoad *load, GError **error) {
+  vld_details details = vld_rows_details();
+  vld_picture picture;
+  vld_decode_ex(load->bytes->data, load->bytes->len, &picture, &details);
+  vld_picture_free(&picture);
+  set_decode_error(&details, error);
+  load->refused = TRUE;
 }
 
 static gpointer begin_load(GdkPixbufModuleSizeFunc size_func,
@@ -54,65 +69,70 @@ static gpointer begin_load(GdkPixbufModuleSizeFunc size_func,
 static gboolean load_increment(gpointer context, const guchar *buf, guint size, GError **error) {
   VldLoad *load = context;
   if ((uint64_t)load->bytes->len + size >= VLD_MAX_FILE_BYTES) {
-    g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
-                "Cannot read HK03 picture: too large (%u MiB or more)",
-                (unsigned)(VLD_MAX_FILE_BYTES >> 20));
+    vld_details details = vld_rows_details();
+    details.code = VLD_ERROR_TOO_LARGE;
+    g_strlcpy(details.reason, vld_error_text(VLD_ERROR_TOO_LARGE), sizeof details.reason);
+    set_decode_error(&details, error);
     load->refused = TRUE;
     return FALSE;
   }
   guint before = load->bytes->len;
   g_byte_array_append(load->bytes, buf, size);
-  if (before < 4 && load->bytes->len >= 4 && memcmp(load->bytes->data, "HK03", 4) != 0) {
-    set_decode_error(load->bytes, VLD_ERROR_BAD_MAGIC, error);
-    load->refused = TRUE;
-    return FALSE;
+  if (load->announced) return TRUE;
+  /* Until the comment's end has come, only the magic can be judged: asking
+     the whole header again for every piece of a long comment would read
+     the comment over and over. */
+  if (!load->terminator) {
+    load->terminator = memchr(buf, 0x1A, size) != NULL;
+    if (!load->terminator && (before >= 4 || load->bytes->len < 4)) return TRUE;
   }
-  return TRUE;
-}
-
-/* 8-bit RGB for each of the four indices, then every pixel through it. */
-static GdkPixbuf *make_pixbuf(const vld_picture *picture) {
-  GdkPixbuf *pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, (int)picture->width,
-                                     (int)picture->height);
-  if (pixbuf == NULL) return NULL;
-  uint8_t colours[4][3];
-  for (int i = 0; i < 4; i++) vld_rgb(picture->palette[i], colours[i]);
-  guchar *pixels = gdk_pixbuf_get_pixels(pixbuf);
-  size_t stride = (size_t)gdk_pixbuf_get_rowstride(pixbuf);
-  for (uint32_t y = 0; y < picture->height; y++) {
-    const uint8_t *in = picture->indices + (size_t)y * picture->width;
-    guchar *out = pixels + (size_t)y * stride;
-    for (uint32_t x = 0; x < picture->width; x++) memcpy(out + 3 * (size_t)x, colours[in[x]], 3);
+  vld_picture header;
+  switch (vld_info(load->bytes->data, load->bytes->len, &header)) {
+    case VLD_OK:
+      load->announced = TRUE;
+      load->width = (gint)header.width;
+      load->height = (gint)header.height;
+      if (load->size_func != NULL) load->size_func(&load->width, &load->height, load->user_data);
+      return TRUE;
+    /* Refusals that more bytes cannot change. */
+    case VLD_ERROR_BAD_MAGIC:
+      if (load->bytes->len < 4) return TRUE;
+      /* fall through */
+    case VLD_ERROR_ZERO_SIZE:
+    case VLD_ERROR_TOO_LARGE:
+      refuse(load, error);
+      return FALSE;
+    default:
+      return TRUE;
   }
-  return pixbuf;
 }
 
 static gboolean finish(VldLoad *load, GError **error) {
-  vld_picture picture;
-  int code = vld_decode(load->bytes->data, load->bytes->len, &picture);
-  if (code != VLD_OK) {
-    set_decode_error(load->bytes, code, error);
+  vld_details details = vld_rows_details();
+  if (!load->announced) {
+    refuse(load, error);
     return FALSE;
   }
-  gboolean ok = TRUE;
-  gint width = (gint)picture.width, height = (gint)picture.height;
-  if (load->size_func != NULL) load->size_func(&width, &height, load->user_data);
   /* A size of 0 asks for the size alone (gdk_pixbuf_get_file_info). */
-  if (width != 0 && height != 0) {
-    GdkPixbuf *pixbuf = make_pixbuf(&picture);
-    if (pixbuf == NULL) {
-      set_decode_error(load->bytes, VLD_ERROR_OUT_OF_MEMORY, error);
-      ok = FALSE;
-    } else {
-      if (load->prepared_func != NULL) load->prepared_func(pixbuf, NULL, load->user_data);
-      if (load->updated_func != NULL)
-        load->updated_func(pixbuf, 0, 0, (int)picture.width, (int)picture.height,
-                           load->user_data);
-      g_object_unref(pixbuf);
-    }
+  if (load->width <= 0 || load->height <= 0) return TRUE;
+  GdkPixbuf *pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, load->width, load->height);
+  if (pixbuf == NULL) {
+    details.code = VLD_ERROR_OUT_OF_MEMORY;
+    set_decode_error(&details, error);
+    return FALSE;
   }
-  vld_picture_free(&picture);
-  return ok;
+  int code = vld_rows_to_rgb(load->bytes->data, load->bytes->len, (uint32_t)load->width,
+                             (uint32_t)load->height, gdk_pixbuf_get_pixels(pixbuf),
+                             (size_t)gdk_pixbuf_get_rowstride(pixbuf), &details);
+  if (code == VLD_OK) {
+    if (load->prepared_func != NULL) load->prepared_func(pixbuf, NULL, load->user_data);
+    if (load->updated_func != NULL)
+      load->updated_func(pixbuf, 0, 0, load->width, load->height, load->user_data);
+  } else {
+    set_decode_error(&details, error);
+  }
+  g_object_unref(pixbuf);
+  return code == VLD_OK;
 }
 
 static gboolean stop_load(gpointer context, GError **error) {

@@ -2,6 +2,7 @@
 // so that QImageReader, and every Qt or KDE program reading images through
 // it, opens them.
 #include <QByteArray>
+#include <QFileDevice>
 #include <QIODevice>
 #include <QImage>
 #include <QImageIOHandler>
@@ -9,10 +10,13 @@
 #include <QSize>
 #include <QVariant>
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
 #include "vld.h"
+#include "vld.hpp"
+#include "vld_rows.h"
 
 namespace {
 
@@ -20,17 +24,30 @@ bool looks_like_picture(QIODevice *device) {
   return device != nullptr && device->peek(4) == QByteArray("HK03", 4);
 }
 
-// Reads the rest of the device, but no more than the library would accept.
-bool read_all(QIODevice *device, QByteArray *bytes) {
+// Reads the rest of the device, but no more than the library would accept;
+// nullptr, or why not.
+const char *read_all(QIODevice *device, QByteArray *bytes) {
   const qint64 limit = static_cast<qint64>(VLD_MAX_FILE_BYTES);
   char chunk[65536];
   for (;;) {
     qint64 got = device->read(chunk, sizeof chunk);
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (bytes->size() + got >= limit) return false;
+    if (got < 0) return "cannot be read";
+    if (got == 0) return nullptr;
+    if (bytes->size() + got >= limit) return vld_error_text(VLD_ERROR_TOO_LARGE);
     bytes->append(chunk, static_cast<qsizetype>(got));
   }
+}
+
+int copy_row(void *user, uint32_t y, const uint8_t *indices) {
+  QImage *image = static_cast<QImage *>(user);
+  std::memcpy(image->scanLine(static_cast<int>(y)), indices, static_cast<size_t>(image->width()));
+  return 0;
+}
+
+// Qt 6.4 gives a handler no way to set the reader's error text, so the
+// library's reason goes to the log.
+void warn(const char *file_name, const char *reason) {
+  qWarning("Cannot read HK03 picture %s: %s", file_name, reason);
 }
 
 class VldHandler : public QImageIOHandler {
@@ -41,47 +58,85 @@ class VldHandler : public QImageIOHandler {
     return true;
   }
 
-  // The size from the header alone, so that readers can plan before reading:
-  // magic, comment up to 0x1A, format byte, anchor x and y, width, height.
-  bool supportsOption(ImageOption option) const override { return option == Size; }
+  // The size from the header alone, so that readers can plan before
+  // reading; and pictures made at the size the reader asks, row by row.
+  bool supportsOption(ImageOption option) const override {
+    return option == Size || option == ScaledSize;
+  }
+  void setOption(ImageOption option, const QVariant &value) override {
+    if (option == ScaledSize) scaled_size_ = value.toSize();
+  }
   QVariant option(ImageOption option) const override {
+    if (option == ScaledSize) return scaled_size_;
     if (option != Size || device() == nullptr) return {};
     const QByteArray head = device()->peek(64 * 1024);
-    const qsizetype end = head.indexOf('\x1a', 4);
-    if (!head.startsWith("HK03") || end < 0 || head.size() < end + 10) return {};
-    auto word = [&](qsizetype at) {
-      return (static_cast<uchar>(head[at]) << 8) | static_cast<uchar>(head[at + 1]);
-    };
-    return QSize(word(end + 6), word(end + 8));
+    vld_picture header;
+    if (vld_info(head.constData(), static_cast<size_t>(head.size()), &header) != VLD_OK) return {};
+    return QSize(static_cast<int>(header.width), static_cast<int>(header.height));
   }
 
   bool read(QImage *image) override {
+    const QByteArray name = file_name();
     QByteArray bytes;
-    if (!read_all(device(), &bytes)) return false;
-    vld_picture picture;
-    if (vld_decode(bytes.constData(), static_cast<size_t>(bytes.size()), &picture) != VLD_OK)
+    if (const char *reason = read_all(device(), &bytes)) {
+      warn(name.constData(), reason);
       return false;
-    // Within the reader's allocation limit, which the user may have set.
+    }
+    const size_t size = static_cast<size_t>(bytes.size());
+    vld_details details = vld::Details();
+    vld_picture header;
+    if (vld_info(bytes.constData(), size, &header) != VLD_OK) {
+      vld::Picture refused;
+      vld_decode_ex(bytes.constData(), size, refused.get(), &details);
+      warn(name.constData(), details.reason);
+      return false;
+    }
+    const QSize full(static_cast<int>(header.width), static_cast<int>(header.height));
+    QSize want = scaled_size_;
+    // A reader that names one side only keeps the picture's proportions.
+    if (want.isEmpty() && (want.width() > 0 || want.height() > 0))
+      want = full.scaled(want.width() > 0 ? want.width() : INT_MAX,
+                         want.height() > 0 ? want.height() : INT_MAX, Qt::KeepAspectRatio)
+                 .expandedTo(QSize(1, 1));
+    const bool scaled = !want.isEmpty() && want != full;
+    // Within the reader's allocation limit, which the user may have set,
+    // before anything is decoded.
     QImage result;
-    if (!allocateImage(QSize(static_cast<int>(picture.width), static_cast<int>(picture.height)),
-                       QImage::Format_Indexed8, &result)) {
-      vld_picture_free(&picture);
+    if (!allocateImage(scaled ? want : full,
+                       scaled ? QImage::Format_RGB888 : QImage::Format_Indexed8, &result)) {
+      warn(name.constData(), "over the reader's allocation limit");
       return false;
     }
-    QList<QRgb> colours;
-    for (uint16_t word : picture.palette) {
-      uint8_t rgb[3];
-      vld_rgb(word, rgb);
-      colours.append(qRgb(rgb[0], rgb[1], rgb[2]));
+    int code;
+    if (scaled) {
+      code = vld_rows_to_rgb(bytes.constData(), size, static_cast<uint32_t>(result.width()),
+                             static_cast<uint32_t>(result.height()), result.bits(),
+                             static_cast<size_t>(result.bytesPerLine()), &details);
+    } else {
+      QList<QRgb> colours;
+      for (uint16_t word : header.palette) {
+        uint8_t rgb[3];
+        vld_rgb(word, rgb);
+        colours.append(qRgb(rgb[0], rgb[1], rgb[2]));
+      }
+      result.setColorTable(colours);
+      code = vld_decode_rows(bytes.constData(), size, nullptr, copy_row, &result, &details);
     }
-    result.setColorTable(colours);
-    for (uint32_t y = 0; y < picture.height; y++)
-      std::memcpy(result.scanLine(static_cast<int>(y)),
-                  picture.indices + static_cast<size_t>(y) * picture.width, picture.width);
-    vld_picture_free(&picture);
+    if (code != VLD_OK) {
+      warn(name.constData(), details.reason);
+      return false;
+    }
     *image = result;
     return true;
   }
+
+ private:
+  QByteArray file_name() const {
+    const QFileDevice *file = qobject_cast<const QFileDevice *>(device());
+    return file != nullptr ? file->fileName().toLocal8Bit() : QByteArray("(stream)");
+  }
+
+  QSize scaled_size_;
 };
 
 }  // namespace

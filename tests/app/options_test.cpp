@@ -9,23 +9,10 @@
 
 namespace {
 
-struct OptionFields {
-  int32_t activate_mode = 0;
-  uint32_t timeout_ms = 10000;
-  uint32_t seethrough_item = kItemEnabled;
-  uint32_t topmost_item = kItemChecked;
-  uint32_t frameless_item = kItemEnabled;
-  int32_t position_given = 0;
-  int32_t given_x = 0;
-  int32_t given_y = 0;
-};
+using OptionFields = ViewerOptions;
 
 OptionFields Parsed(const std::string& text) {
-  g_viewer = ViewerState{};
-  ParseOptions(text.c_str());
-  return {g_viewer.activate_mode, g_viewer.timeout_ms,     g_viewer.seethrough_item,
-          g_viewer.topmost_item,  g_viewer.frameless_item, g_viewer.position_given,
-          g_viewer.given_x,       g_viewer.given_y};
+  return ParseOptions(text.c_str());
 }
 
 OptionFields Defaults() {
@@ -173,12 +160,17 @@ TEST(ParseOptions, Table) {
   }
 }
 
-TEST(ParseOptions, LeavesOtherFieldsAlone) {
+TEST(ParseOptions, LeavesTheRecordAloneUntilApplied) {
   g_viewer = ViewerState{};
   g_viewer.comment_item = kItemEnabled;
   g_viewer.seethrough_denied = -1;
   g_viewer.recreating = 1;
-  ParseOptions("/tr /to /f /a /w1 /l1,1 /nof /noa");
+  const ViewerOptions options = ParseOptions("/tr /to /f /a /w1 /l1,1 /nof /noa");
+  EXPECT_EQ(g_viewer.timeout_ms, 10000u);
+  ApplyOptions(options);
+  EXPECT_EQ(g_viewer.timeout_ms, 100u);
+  EXPECT_EQ(g_viewer.frameless_item, kItemChecked);
+  EXPECT_EQ(g_viewer.given_y, 1);
   EXPECT_EQ(g_viewer.comment_item, kItemEnabled);
   EXPECT_EQ(g_viewer.seethrough_denied, -1);
   EXPECT_EQ(g_viewer.recreating, 1);
@@ -192,11 +184,8 @@ TEST(ParseOptions, StopsAtTheTerminatingZero) {
                             "/t\0r",       "/no\0tr",    "x\0 /tr",  "\"\0\" /tr"};
   for (const char* text : texts) {
     SCOPED_TRACE(text);
-    g_viewer = ViewerState{};
-    ParseOptions(text);
-    EXPECT_EQ(g_viewer.seethrough_item, 0u);
+    EXPECT_EQ(ParseOptions(text).seethrough_item, 0u);
   }
-  g_viewer = ViewerState{};
 }
 
 struct RemovalCase {

@@ -123,8 +123,13 @@ class Window:
         client = tuple(int(v) for v in fields["client"].split(","))
         self.client_origin = client[:2]
         self.client_size = client[2:]
-        self.style = int(fields["style"], 16)
-        self.exstyle = int(fields["exstyle"], 16)
+        # Wine's windows carry their styles; the native viewer says what it drew.
+        self.style = int(fields.get("style", "0"), 16)
+        self.exstyle = int(fields.get("exstyle", "0"), 16)
+        self.framed = (fields["framed"] == "1" if "framed" in fields
+                       else bool(self.style & 0x00400000))  # WS_DLGFRAME
+        self.topmost = (fields["topmost"] == "1" if "topmost" in fields
+                        else bool(self.exstyle & 0x08))  # WS_EX_TOPMOST
         self.visible = fields["visible"] == "1"
         self.foreground = fields["foreground"] == "1"
         self.t = float(fields["t"])
@@ -152,9 +157,17 @@ class Run:
         end = time.time() + timeout
         while time.time() < end:
             for line in self.lines():
-                if line.startswith("window "):
+                if line.startswith("window ") and not self.session.native:
                     time.sleep(0.3)  # let the first paint reach the screen
                     return Window(line)
+                if line.startswith("window "):
+                    # The native viewer reports after its paint; a window
+                    # manager may still move the window once, and a
+                    # compositor has to show it.
+                    time.sleep(0.15)
+                    window = Window(self.last("window"))
+                    window.t = Window(line).t  # when it was first painted
+                    return window
                 if line.startswith("exit ") or line.startswith("failed"):
                     raise Failure("viewer ended before showing a window: %s" % self.lines())
             time.sleep(0.05)
@@ -176,6 +189,9 @@ class Run:
 
 
 class Session:
+    native = False
+    setup = "wine"
+
     def __init__(self, build_dir, width, height, depth=24, fresh_prefix=False):
         """fresh_prefix: a Wine prefix of the session's own, made at the start
         and removed at the end, as on a machine that never ran the viewer."""
@@ -273,7 +289,7 @@ class Session:
         time.sleep(0.2)
 
     def close(self):
-        if self.display is not None:
+        if self.display is not None and not self.native:
             subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=60)
         for process in reversed(self.pids):
@@ -312,6 +328,30 @@ class Session:
         return os.path.join(self.work, "%s-%d.txt" % (name, self.count))
 
     # --- acting and looking --------------------------------------------------
+
+    def name(self, path):
+        """A file's name as the viewer's command line takes it."""
+        return windows_path(path)
+
+    def quoted(self, path):
+        return '"%s"' % windows_path(path)
+
+    def choose(self, number):
+        """Chooses menu item `number` (1 comment, 2 see-through, 3 always on
+        top, 4 frame, 5 exit) with the Down key, as a keyboard user does."""
+        for _ in range(number):
+            self.xdotool("key", "Down")
+            time.sleep(0.1)
+        self.xdotool("key", "Return")
+        time.sleep(0.8)
+
+    def comment_box(self):
+        """The message box's caption and text, or None when none is open."""
+        box = self.probe("find", "#32770")
+        if box.startswith("none"):
+            return None
+        m = re.search(r"title=(.*)\ntext=(.*)", box)
+        return (m.group(1), m.group(2)) if m else None
 
     def launch(self, *arguments, directory=None):
         """Starts the viewer with `arguments` (already in the viewer's command
@@ -406,3 +446,175 @@ def picture_matches(image, origin, indices, palette):
                 if first is None:
                     first = ((x, y), seen, colours[index])
     return wrong, first
+
+
+# --- the native viewer ---------------------------------------------------------
+
+ROOT_COLOUR = (0x33, 0x66, 0x99)
+
+
+class NativeRun(Run):
+    """One start of the native viewer, which reports itself (VELINDE_REPORT)."""
+
+    def __init__(self, session, result, process, started):
+        super().__init__(session, result, process)
+        self.started = started
+        self.ended = None
+
+    def lines(self):
+        lines = super().lines()
+        code = self.process.poll()
+        if code is not None:
+            if self.ended is None:
+                self.ended = time.time()
+            lines.append("exit code=%d t=%.1f" % (code, (self.ended - self.started) * 1000))
+        return lines
+
+    def last(self, tag):
+        found = [line for line in self.lines() if line.startswith(tag + " ")]
+        return found[-1] if found else None
+
+
+class NativeSession(Session):
+    """The Linux viewer on an Xvfb of its own, in one of three setups: no
+    window manager ("bare"), "openbox", or openbox and xcompmgr
+    ("composite"). The root window has a known colour."""
+
+    native = True
+
+    def __init__(self, build_dir, width, height, depth=24, setup="bare"):
+        self.build_dir = os.path.abspath(build_dir)
+        self.width, self.height, self.depth = width, height, depth
+        self.setup = setup
+        self.viewer = os.path.join(self.build_dir, "bin", "velinde")
+        self.work = tempfile.mkdtemp(prefix="vld-e2e-native-")
+        self.pids = []
+        self.display = None
+        self.count = 0
+        self.runs = []
+
+    def env(self):
+        env = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "WAYLAND"))}
+        env.update({"DISPLAY": self.display or "", "LANG": "ja_JP.UTF-8",
+                    "XDG_RUNTIME_DIR": self.work})
+        return env
+
+    def __enter__(self):
+        try:
+            self._start_display()
+            subprocess.run(["xsetroot", "-solid", "#%02x%02x%02x" % ROOT_COLOUR], env=self.env(),
+                           check=True, timeout=30)
+            if self.setup in ("openbox", "composite"):
+                self._start(["openbox", "--sm-disable"])
+                self.wait_for(self._wm_running, timeout=20, what="openbox")
+            if self.setup == "composite":
+                self._start(["xcompmgr"])
+                self.wait_for(self._compositor_running, timeout=20, what="xcompmgr")
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def _start(self, command):
+        process = subprocess.Popen(command, env=self.env(), stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                                   start_new_session=True)
+        self.pids.append(process)
+
+    def _root_property(self, name):
+        result = subprocess.run(["xprop", "-root", name], env=self.env(), capture_output=True,
+                                text=True, timeout=30)
+        return result.stdout
+
+    def _wm_running(self):
+        return "window id #" in self._root_property("_NET_SUPPORTING_WM_CHECK")
+
+    def _compositor_running(self):
+        import ctypes
+        x11 = ctypes.CDLL("libX11.so.6")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x11.XInternAtom.restype = ctypes.c_ulong
+        x11.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        x11.XGetSelectionOwner.restype = ctypes.c_ulong
+        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        connection = x11.XOpenDisplay(self.display.encode())
+        try:
+            return x11.XGetSelectionOwner(connection,
+                                          x11.XInternAtom(connection, b"_NET_WM_CM_S0", 0)) != 0
+        finally:
+            x11.XCloseDisplay(connection)
+
+    def close(self):
+        for run in getattr(self, "runs", []):
+            if run.process.poll() is None:
+                run.process.kill()
+                run.process.wait()
+        self.runs = []
+        Session.close(self)
+
+    def name(self, path):
+        return path
+
+    def quoted(self, path):
+        return path
+
+    def launch(self, *arguments, directory=None, env=None):
+        if directory is None:
+            directory = os.path.join(self.work, "empty")
+            os.makedirs(directory, exist_ok=True)
+        result = self.result_file("launch")
+        environment = self.env()
+        environment["VELINDE_REPORT"] = result
+        environment.update(env or {})
+        started = time.time()
+        process = subprocess.Popen([self.viewer, *arguments], cwd=directory, env=environment,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        run = NativeRun(self, result, process, started)
+        self.runs.append(run)
+        return run
+
+    def current(self):
+        for run in reversed(self.runs):
+            if run.process.poll() is None:
+                return run
+        return None
+
+    def window(self):
+        run = self.current()
+        time.sleep(0.3)  # what the last action changed is reported after its paint
+        line = run.last("window") if run else None
+        return Window(line) if line else None
+
+    def reported(self, tag, run=None):
+        """The fields of the viewer's last `tag` line while what it reports
+        is still open (no "closed" line after it), or None."""
+        run = run or self.current()
+        lines = [line for line in (run.lines() if run else []) if line.startswith(tag + " ")]
+        if not lines or "closed=1" in lines[-1]:
+            return None
+        return dict(re.findall(r"(\w+)=(.*?)(?= \w+=|$)", lines[-1]))
+
+    def menu(self, run=None):
+        """The open menu's items as the viewer reports them: for each, its
+        rectangle and whether it is checked and enabled."""
+        fields = self.reported("menu", run)
+        if not fields:
+            return None
+        items = [[int(v) for v in item.split(",")] for item in fields["items"].split(";")]
+        return [{"rect": tuple(i[:4]), "checked": i[4] == 1, "enabled": i[5] == 1}
+                for i in items]
+
+    def choose(self, number):
+        """Clicks menu item `number` where the viewer says it is."""
+        items = self.wait_for(self.menu, what="menu items")
+        x, y, w, h = items[number - 1]["rect"]
+        self.xdotool("mousemove", x + w // 2, y + h // 2)
+        time.sleep(0.1)
+        self.xdotool("click", 1)
+        time.sleep(0.5)
+
+    def comment_box(self):
+        fields = self.reported("comment")
+        return (fields["title"], fields["text"]) if fields else None

@@ -6,9 +6,12 @@
 
 Every sample, as NAME.vld, NAME.tft and NAME, must come out of GdkPixbuf
 (whole, at a size, fed in pieces), of the .thumbnailer entry's command and of
-QImageReader exactly as `vldtool decode` draws it, and GIO must name its
+QImageReader (whole and at half size) exactly as `vldtool decode` draws it,
+thumbnails of small pictures grown by whole pixels, and GIO must name its
 type; every damaged file must give an error, in GdkPixbuf with the reason
-`vldtool info` gives. CONFIG is the build's tests/plugins/config.json.
+`vldtool info` gives. Pictures of 20 KB that declare a quarter of a
+gigapixel make thumbnails within a time and memory bound and answer a size
+query at once. CONFIG is the build's tests/plugins/config.json.
 """
 
 import configparser
@@ -20,8 +23,12 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 from PIL import Image
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from harness import grbi_to_rgb  # noqa: E402
 
 MIME_TYPE = "image/x-vld"
 failed = []
@@ -45,7 +52,8 @@ def private_registration(config, work):
     return {"GDK_PIXBUF_MODULE_FILE": cache, "XDG_DATA_HOME": data,
             "QT_PLUGIN_PATH": config["qt_plugins"], "GSETTINGS_BACKEND": "memory",
             "XDG_CACHE_HOME": os.path.join(work, "cache"),
-            "XDG_CONFIG_HOME": os.path.join(work, "config")}
+            "XDG_CONFIG_HOME": os.path.join(work, "config"),
+            "PATH": os.path.dirname(config["thumbnailer_program"]) + os.pathsep + os.environ["PATH"]}
 
 
 def damaged(picture):
@@ -58,6 +66,35 @@ def damaged(picture):
             ("too-large.vld", patch(5, struct.pack(">HH", 65535, 65535))),
             ("open-comment.vld", picture[:header - 1]),
             ("not-a-picture.vld", b"HK04" + picture[4:])]
+
+
+BOMB_PALETTE = (0x0001, 0xF800, 0x07C0, 0xFFFE)
+
+
+def bomb(width, height):
+    """20 KB declaring width x height: one literal row of indices 0, 1, 2, 3
+    over and over, then repeat rows."""
+    header = b"HK03\x1a\x02" + struct.pack(">8H", 0, 0, width, height, *BOMB_PALETTE)
+    return header + b"\0" + b"\x55\x33" * ((width + 7) // 8) + b"\xc0" * (height - 1)
+
+
+# How long a thumbnail or a refusal of one may take, and how much memory.
+BOUND_SECONDS, BOUND_KIB = 0.5, 32 * 1024
+
+
+def bounded(argv):
+    """Runs argv; a problem with its time or peak memory, or None, and its
+    exit status and error output. GNU time measures the memory, as a child
+    forked from this process would report this process's own."""
+    with tempfile.NamedTemporaryFile("r") as usage:
+        started = time.monotonic()
+        result = subprocess.run(["time", "-f", "%M", "-o", usage.name] + argv,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                                errors="replace")
+        took, kib = time.monotonic() - started, int(usage.read().split()[-1])
+    problem = "%.2f s, %d MiB" % (took, kib // 1024)
+    return (problem if took > BOUND_SECONDS or kib > BOUND_KIB else None), result.returncode, \
+        result.stderr
 
 
 def png_rgb(path):
@@ -125,9 +162,11 @@ def run_all(config, work, paths):
     entry = parser["Thumbnailer Entry"]
 
     def thumbnailer(path, size, out):
-        return subprocess.run([word.replace("%s", str(size)).replace(
-            "%u", GLib.filename_to_uri(path)).replace("%o", out) for word in entry["Exec"].split()],
-            capture_output=True)
+        return subprocess.run(thumbnailer_argv(path, size, out), capture_output=True)
+
+    def thumbnailer_argv(path, size, out):
+        return [word.replace("%s", str(size)).replace("%u", GLib.filename_to_uri(path)).replace(
+            "%i", path).replace("%o", out) for word in entry["Exec"].split()]
 
     def registration():
         formats = [f for f in GdkPixbuf.Pixbuf.get_formats() if f.get_name() == "vld"]
@@ -157,7 +196,8 @@ def run_all(config, work, paths):
         w, h = expected.size
         if max(width, height) != 16 or abs(width * h - height * w) > max(w, h):
             return "%dx%d at size 16 for a %dx%d picture" % (width, height, w, h)
-        return None
+        return halved(expected) and differ(halved(expected), pixbuf_rgb(
+            GdkPixbuf.Pixbuf.new_from_file_at_scale(path, w // 2, h // 2, False)))
 
     def file_info(path, expected):
         found, width, height = GdkPixbuf.Pixbuf.get_file_info(path)
@@ -188,21 +228,32 @@ def run_all(config, work, paths):
         return "area-updated leaves pixels out" if 0 in covered else differ(
             expected, pixbuf_rgb(pixbuf))
 
+    def halved(expected):
+        """Each pixel the average of the 2 x 2 it covers, where they tile."""
+        w, h = expected.size
+        return expected.reduce(2) if w % 2 == 0 and h % 2 == 0 else None
+
     def thumbnail(path, expected, size):
         out = os.path.join(work, "thumbnail-%d.png" % size)
         thumbnailer(path, size, out).check_returncode()
-        if size >= max(expected.size):
-            return differ(expected, png_rgb(out))
-        got = Image.open(out).size
-        return None if max(got) == size else "%dx%d at size %d" % (got + (size,))
+        (w, h), got = expected.size, png_rgb(out)
+        grow = size // max(w, h)
+        if grow >= 1:  # sharp squares, as large as fit
+            return differ(expected.resize((w * grow, h * grow), Image.NEAREST), got)
+        if size * 2 == max(w, h) and halved(expected):
+            return differ(halved(expected), got)
+        return None if max(got.size) == size else "%dx%d at size %d" % (got.size + (size,))
 
-    def qt_read(path, expected):
+    def qt_read(path, expected, scaled=False):
         out = os.path.join(work, "qt.png")
-        result = subprocess.run([config["qt_read"], path, out], capture_output=True, text=True)
+        w, h = expected.size
+        result = subprocess.run([config["qt_read"]] + (["--scaled", "%dx%d" % (w // 2, h // 2)]
+                                                       if scaled else []) + [path, out],
+                                capture_output=True, text=True)
         words = result.stdout.split()
-        if result.returncode != 0 or words[0] not in ("vld", "tft") or words[1] != words[2]:
+        if result.returncode != 0 or words[0] not in ("vld", "tft") or words[1] != "%dx%d" % (w, h):
             return "QImageReader: %s" % (result.stdout + result.stderr).strip()
-        return differ(expected, png_rgb(out))
+        return differ(halved(expected) if scaled else expected, png_rgb(out))
 
     check("registration: loader, MIME type, thumbnailer, Qt", registration)
     pictures = os.path.join(work, "pictures")
@@ -224,10 +275,12 @@ def run_all(config, work, paths):
             for piece, mime_type in ((1, None), (7, MIME_TYPE), (4096, None)):
                 check("GdkPixbufLoader %s in %d-byte pieces as %s" % (file_name, piece, mime_type),
                       incremental, path, expected, piece, mime_type)
-            for thumbnail_size in (size, size // 2):
+            for thumbnail_size in (256, size, size // 2):
                 check("thumbnailer %s at %d" % (file_name, thumbnail_size), thumbnail, path,
                       expected, thumbnail_size)
             check("QImageReader " + file_name, qt_read, path, expected)
+            if halved(expected):
+                check("QImageReader %s at half size" % file_name, qt_read, path, expected, True)
 
     def refused(reason, function, *args):
         try:
@@ -237,6 +290,11 @@ def run_all(config, work, paths):
                 return "%s: %s does not say %r" % (error.domain, error.message, reason)
             return None
         return "no error"
+
+    def refusal(argv, reason):
+        result = subprocess.run(argv, capture_output=True, text=True)
+        return None if result.returncode == 1 and reason in result.stderr else "exit %d: %s" % (
+            result.returncode, result.stderr.strip())
 
     sample = open(os.path.join(config["source"], "samples", "waves.vld"), "rb").read()
     for file_name, data in damaged(sample):
@@ -255,8 +313,54 @@ def run_all(config, work, paths):
               data, 5, MIME_TYPE)
         check("thumbnailer rejects " + file_name, lambda: None if thumbnailer(
             path, 64, out).returncode > 0 and not os.path.exists(out) else "a thumbnail")
-        check("QImageReader rejects " + file_name, lambda: None if subprocess.run(
-            [config["qt_read"], path, out], capture_output=True).returncode == 1 else "no")
+        check("QImageReader rejects %s, logging why" % file_name, refusal, [config["qt_read"], path,
+                                                                           out], reason)
+
+    def bounded_run(argv, reason):
+        """A 256-pixel thumbnail of the bombs' even mix of colours, or the
+        refusal with `reason`, in bounded time and memory."""
+        problem, status, message = bounded(argv)
+        if not problem and (reason or status):
+            problem = None if reason and status and reason in message else "exit %d: %s" % (
+                status, message.strip())
+        if problem or reason:
+            return problem
+        got = png_rgb(out)
+        # Spans of 63 or 64 pixels hold the four indices nearly evenly.
+        mean = [sum(channel) / 4 for channel in zip(*map(grbi_to_rgb, BOMB_PALETTE))]
+        if max(got.size) != 256 or any(abs(low - m) > 4 or abs(high - m) > 4 for (low, high), m
+                                       in zip(got.getextrema(), mean)):
+            return "%dx%d, colours %s" % (got.size + (got.getextrema(),))
+        return None
+
+    out = os.path.join(work, "bomb.png")
+    bombs = {"bomb-wide.vld": (65535, 4091), "bomb-square.vld": (16376, 16376)}
+    for name, data in [(n, bomb(*size)) for n, size in bombs.items()] + [
+            ("cut-bomb.vld", bomb(65535, 4091)[:-1000])]:
+        with open(os.path.join(pictures, name), "wb") as f:
+            f.write(data)
+    cut_reason = subprocess.run([paths["vldtool"], "info", os.path.join(pictures, "cut-bomb.vld")],
+                                capture_output=True, text=True).stderr.strip().rsplit(": ", 1)[-1]
+    runs = {"gdk-pixbuf-thumbnailer": lambda p, _: ["gdk-pixbuf-thumbnailer", "-s", "256", p, out],
+            "the thumbnailer entry": lambda p, _: thumbnailer_argv(p, 256, out),
+            "QImageReader at 256 pixels": lambda p, size: [config["qt_read"], "--scaled", "256x0"
+                                                           if size[0] > size[1] else "0x256", p, out],
+            "QImageReader whole": lambda p, _: [config["qt_read"], p, out]}
+    cases = [(run, name, None) for name in bombs for run in list(runs)[:3]] + [
+        ("QImageReader whole", name, "allocation limit") for name in bombs] + [
+        (run, "cut-bomb.vld", cut_reason) for run in list(runs)[:2]]
+    for run, name, reason in cases:
+        check("%s: %s %s" % (name, run, "refuses: " + reason if reason else "256-pixel thumbnail"),
+              bounded_run, runs[run](os.path.join(pictures, name), bombs.get(name)), reason)
+
+    def size_query(name):
+        started = time.monotonic()
+        _, width, height = GdkPixbuf.Pixbuf.get_file_info(os.path.join(pictures, name))
+        took = time.monotonic() - started
+        return None if (width, height) == bombs[name] and took <= 0.01 else "%dx%d in %.3f s" % (
+            width, height, took)
+    for name in bombs:
+        check("%s: GdkPixbuf size query" % name, size_query, name)
 
 
 if __name__ == "__main__":

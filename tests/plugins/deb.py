@@ -57,9 +57,16 @@ def use(config, problems):
                                 "consumers.py"), sys.argv[1], "--installed"], env=env)
     if consumers.returncode != 0:
         problems.append("the consumers do not open the pictures")
-    manual = run(["man", "-w", "vldtool"]).stdout
-    if not manual.startswith("/usr/share/man/"):
-        problems.append("man -w vldtool: %r" % manual)
+    for program in ("vldtool", "velinde"):
+        manual = run(["man", "-w", program]).stdout
+        if not manual.startswith("/usr/share/man/"):
+            problems.append("man -w %s: %r" % (program, manual))
+    # A double-click's way: the desktop entry found by the picture's type.
+    viewer = subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "e2e",
+                             "view.py"), "native_gio_open", "--installed", "--build",
+                             config["build"], "--vldtool", config["vldtool"]], env=env)
+    if viewer.returncode != 0:
+        problems.append("gio open does not show a picture with the installed viewer")
     with tempfile.TemporaryDirectory() as work:
         with open(os.path.join(work, "use.c"), "w") as f:
             f.write('#include <stdio.h>\n#include "vld.h"\n'
@@ -83,6 +90,7 @@ def main():
     inputs = [config[key] for key in ("loader", "qt_plugin", "library", "vldtool", "mime_xml",
                                       "thumbnailer")]
     inputs.append(os.path.join(config["build"], "CPackConfig.cmake"))
+    inputs.append(os.path.join(config["build"], "bin", "velinde"))
     if not os.path.isfile(deb) or any(os.path.getmtime(p) > os.path.getmtime(deb) for p in inputs):
         built = run(["cmake", "--build", config["build"], "--target", "package"])
         if built.returncode != 0:
@@ -91,7 +99,7 @@ def main():
     files = [line.split()[5][1:] for line in run(["dpkg-deb", "-c", deb]).stdout.splitlines()
              if not line.endswith("/")]
     folders = sorted({os.path.dirname(path) for path in files})
-    caches = ["/etc/ld.so.cache", "/usr/share/mime",
+    caches = ["/etc/ld.so.cache", "/usr/share/mime", "/usr/share/applications/mimeinfo.cache",
               os.path.join(os.path.dirname(config["system_loaders"]), "loaders.cache")]
     before = snapshot(folders, caches)
 

@@ -2,6 +2,7 @@
 // image plugins Qt finds, and saves it as PNG for the tests to compare.
 //   vld_qt_read FILE OUT.png   prints "FORMAT WIDTHxHEIGHT", the size as the
 //                              reader tells it before reading, then as read
+//   vld_qt_read --scaled WxH FILE OUT.png   the same, read at that size
 //   vld_qt_read --formats      prints the formats Qt can read, one a line
 #include <QCoreApplication>
 #include <QImage>
@@ -17,11 +18,20 @@ int main(int argc, char **argv) {
       std::printf("%s\n", format.constData());
     return 0;
   }
+  QSize scaled;
+  if (argc == 5 && std::strcmp(argv[1], "--scaled") == 0) {
+    int width = 0, height = 0;
+    std::sscanf(argv[2], "%dx%d", &width, &height);
+    scaled = QSize(width, height);
+    argv += 2;
+    argc -= 2;
+  }
   if (argc != 3) {
-    std::fprintf(stderr, "usage: vld_qt_read FILE OUT.png | --formats\n");
+    std::fprintf(stderr, "usage: vld_qt_read [--scaled WxH] FILE OUT.png | --formats\n");
     return 2;
   }
   QImageReader reader(QString::fromLocal8Bit(argv[1]));
+  if (scaled.isValid()) reader.setScaledSize(scaled);
   const QByteArray format = reader.format();  // what the plugins say, before reading
   const QSize size = reader.size();
   QImage image = reader.read();

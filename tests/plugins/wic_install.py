@@ -4,7 +4,10 @@ install; then WIC reading pictures through the installed codec, pixel for
 pixel against `vldtool decode`; `wine start` on a picture showing it in the
 viewer; the registry holding the codec, the association and the thumbnail
 entries; and a silent uninstall, started from what Apps & features reads,
-leaving no file, key or value behind.
+leaving no file, key or value behind. Installing again into another folder
+takes the first install away, and an uninstaller left in a folder the
+program moved away from removes nothing of the new install; an uninstall
+while another program owns .vld keeps what that program relies on.
 
     wic_install.py --build BUILD_DIR --source SOURCE_DIR --cpack CPACK --vldtool VLDTOOL
 """
@@ -21,12 +24,13 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from harness import (Failure, Session, check, grbi_to_rgb, make_picture,  # noqa: E402
-                     picture_matches, read_picture)
+                     picture_matches, read_picture, windows_path)
 
 DECODER = "{c532b2a5-0c73-4e8d-ab7a-19c2257b66c5}"
 THUMBNAIL_PROVIDER = "{C7657C4A-9F68-40fa-A4DF-96BC08EB3551}"
 FORMAT_2BPP_INDEXED = "{6FDDC324-4E03-4BFE-B185-3D77768DC902}"
 INSTALL = "C:\\Program Files\\Velinde for Win"
+ELSEWHERE = "C:\\Program Files\\テスト ビューア 1"
 UNINSTALL_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" \
     "Velinde for Win"
 CLASSES = "HKEY_LOCAL_MACHINE\\Software\\Classes\\"
@@ -51,6 +55,15 @@ class InstallSession(Session):
 def wine(session, *arguments, timeout=120):
     process = session._wine(*arguments, timeout=timeout)
     return process.returncode
+
+
+def command(session, line):
+    """`line` as typed at a command prompt: NSIS reads /D= and _?= from the
+    raw command line, unquoted, which only cmd passes on as typed."""
+    path = os.path.join(session.work, "command-%d.bat" % session.count)
+    with open(path, "wb") as f:
+        f.write(("@%s\r\n@exit /b %%errorlevel%%\r\n" % line).encode("cp932"))
+    return wine(session, "cmd", "/c", windows_path(path))
 
 
 def unix_path(session, windows):
@@ -102,7 +115,12 @@ def install(session, setup):
     took = time.time() - started
     # Installing again first takes the installed copy away.
     check(wine(session, setup, "/S") == 0, "the installer failed over an installed copy")
-    installed = unix_path(session, INSTALL)
+    check_files(session, INSTALL)
+    return before, took
+
+
+def check_files(session, folder):
+    installed = unix_path(session, folder)
     got = {os.path.relpath(p, installed) for p in glob.glob(installed + "/**", recursive=True)
            if os.path.isfile(p)}
     samples = {"samples/" + os.path.basename(p) for p in glob.glob(os.path.join(
@@ -118,15 +136,33 @@ def install(session, setup):
                               "Velinde for Win")
     links = sorted(os.listdir(menu)) if os.path.isdir(menu) else []
     check(links == ["Uninstall.lnk", "Velinde for Win.lnk"], "Start menu folder holds %s" % links)
-    return before, took
 
 
-def check_registry(keys):
+def reinstall_elsewhere(session, setup):
+    """The install moved to another folder leaves nothing in the first; the
+    uninstaller an older installer left there, run in place, takes nothing
+    of the new install away."""
+    first = unix_path(session, INSTALL)
+    stale = os.path.join(session.work, "Uninstall.exe")
+    shutil.copy(os.path.join(first, "Uninstall.exe"), stale)
+    check(command(session, '"%s" /S /D=%s' % (windows_path(setup), ELSEWHERE)) == 0,
+          "the installer failed with /D=" + ELSEWHERE)
+    check(not os.path.exists(first), "left in %s: %s" % (INSTALL, glob.glob(first + "/*")))
+    os.makedirs(first)
+    shutil.copy(stale, first)
+    check(command(session, '"%s\\Uninstall.exe" /S _?=%s' % (INSTALL, INSTALL)) == 0,
+          "the stale uninstaller failed")
+    shutil.rmtree(first)
+    check_files(session, ELSEWHERE)
+    check_registry(registry(session), ELSEWHERE)
+
+
+def check_registry(keys, folder):
     """The codec, the association and Explorer's entries, as installed."""
-    viewer = INSTALL + "\\velinde.exe"
+    viewer = folder + "\\velinde.exe"
     decoder_key = CLASSES + "CLSID\\" + DECODER
     expected = [
-        (decoder_key + "\\InprocServer32", "@", INSTALL + "\\vldwic.dll"),
+        (decoder_key + "\\InprocServer32", "@", folder + "\\vldwic.dll"),
         (decoder_key + "\\InprocServer32", "ThreadingModel", "Both"),
         (decoder_key, "FileExtensions", ".vld,.tft"),
         (decoder_key, "MimeTypes", "image/x-vld"),
@@ -137,8 +173,8 @@ def check_registry(keys):
         (CLASSES + "Velinde.Picture\\shell\\open\\command", "@", '"%s" "%%1"' % viewer),
         (CLASSES + "Velinde.Picture\\DefaultIcon", "@", viewer + ",0"),
         (UNINSTALL_KEY, "DisplayName", "Velinde for Win 1.0.0"),
-        (UNINSTALL_KEY, "UninstallString", '"%s\\Uninstall.exe"' % INSTALL),
-        (UNINSTALL_KEY, "QuietUninstallString", '"%s\\Uninstall.exe" /S' % INSTALL),
+        (UNINSTALL_KEY, "UninstallString", '"%s\\Uninstall.exe"' % folder),
+        (UNINSTALL_KEY, "QuietUninstallString", '"%s\\Uninstall.exe" /S' % folder),
         (UNINSTALL_KEY, "DisplayIcon", viewer),
     ]
     for extension in (".vld", ".tft"):
@@ -242,13 +278,17 @@ def check_start(session, cases, keep):
 
 
 def uninstall(session, keys, before):
-    """The quiet uninstall command that Apps & features holds, then nothing
-    of ours left on drive C: or in the registry."""
-    command = value(keys, UNINSTALL_KEY, "QuietUninstallString")
-    m = re.fullmatch(r'"([^"]+)" (.*)', command or "")
-    check(m, "no quiet uninstall command: %r" % command)
+    """The quiet uninstall command that Apps & features holds, with .vld
+    since taken over by another program: then nothing of ours left on drive
+    C: or in the registry, but for what the other program relies on."""
+    check(wine(session, "reg", "add", CLASSES + ".vld", "/ve", "/d", "Other.Picture", "/f") == 0,
+          "reg add failed")
+    quiet = value(keys, UNINSTALL_KEY, "QuietUninstallString")
+    m = re.fullmatch(r'"([^"]+)" (.*)', quiet or "")
+    check(m, "no quiet uninstall command: %r" % quiet)
     check(wine(session, m.group(1), *m.group(2).split()) == 0, "the uninstaller failed")
     files_before, keys_before = before
+    taken = (CLASSES + ".vld").lower()
     # NSIS's uninstaller runs on from a copy of itself in the temporary
     # folder, which goes at the next restart: wait for everything else to
     # go, then restart the prefix as Windows would.
@@ -259,11 +299,17 @@ def uninstall(session, keys, before):
         keys_after = registry(session)
         ours = ["%s [%s] = %s" % (k, n, v) for k, values in keys_after.items()
                 for n, v in list(values.items()) + [("", "")]
-                if OURS.search(k) or OURS.search(v)]
+                if (OURS.search(k) or OURS.search(v)) and not k.startswith(taken)]
         if not (added or ours) or time.time() > end:
             break
         time.sleep(1)
     check(not ours, "left in the registry:\n  " + "\n  ".join(sorted(set(ours))[:20]))
+    kept = [(taken, "@", "Other.Picture"), (taken, "PerceivedType", "image"),
+            (taken, "Content Type", "image/x-vld"),
+            (taken + "\\shellex\\{e357fccd-a995-4576-b01f-234630154e96}", "@", THUMBNAIL_PROVIDER)]
+    lost = ["%s [%s]" % (k, n) for k, n, v in kept if (value(keys_after, k, n) or "").lower()
+            != v.lower()]
+    check(not lost, "the uninstaller took from the other program: %s" % lost)
     gone = [k for k in keys_before if k not in keys_after and k.startswith(CLASSES.lower())]
     check(not gone, "the uninstaller removed keys it did not make: %s" % gone[:10])
     check(wine(session, "wineboot", "-r") == 0, "wineboot -r failed")
@@ -298,8 +344,10 @@ def main():
             setup = make_installer(options, os.path.join(session.work, "package"))
             before, took = install(session, setup)
             steps.append("install %.1f s" % took)
+            check_registry(registry(session), INSTALL)
+            reinstall_elsewhere(session, setup)
+            steps.append("reinstall elsewhere")
             keys = registry(session)
-            check_registry(keys)
             cases = pictures(session, options.vldtool)
             check_wic(session, cases)
             steps.append("WIC %d files" % len(cases))

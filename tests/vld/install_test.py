@@ -55,7 +55,7 @@ if alone:
     hidden = "GTest benchmark PNG GIF JPEG ZLIB PkgConfig Qt6 Python Python3".split()
     library_build = os.path.join(work, "alone")
     must(["cmake", "-S", source, "-B", library_build, "-DBUILD_TESTING=OFF",
-          "-DVLD_BUILD_TOOLS=OFF", "-DVLD_BUILD_PLUGINS=OFF"] +
+          "-DVLD_BUILD_TOOLS=OFF", "-DVLD_BUILD_PLUGINS=OFF", "-DVLD_BUILD_VIEWER=OFF"] +
          ["-DCMAKE_DISABLE_FIND_PACKAGE_%s=ON" % name for name in hidden],
          env=dict(os.environ, PATH=tools))
     must(["cmake", "--build", library_build, "-j2"], env=dict(os.environ, PATH=tools))

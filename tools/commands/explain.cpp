@@ -90,7 +90,7 @@ int RunExplain(int argc, char** argv) {
 
   const char* command_line = full ? SkipProgramName(text) : text;
   g_viewer = ViewerState{};
-  ParseOptions(command_line);
+  ApplyOptions(ParseOptions(command_line));
   WarnAboutOptionsNamingFiles(command_line);
 
   CandidateList end = {nullptr, nullptr};

@@ -1,4 +1,4 @@
-#include "window/placement.h"
+#include "app/placement.h"
 
 #include "app/viewer_state.h"
 

@@ -1,15 +1,14 @@
-// The picture's background mask, built from the decoded index buffer.
-#include "window/mask.h"
+// The picture's background mask, built from its rows of colour indices.
+#include "app/mask.h"
 
 #include <cstring>
 
-#include "vld/decode.h"
 
-void BuildMaskBits(const uint8_t* index_buffer, uint32_t stride, uint32_t width, uint32_t height,
+void BuildMaskBits(const uint8_t* first_row, uint32_t stride, uint32_t width, uint32_t height,
                    uint8_t* mask) {
   const size_t row_bytes = MaskRowBytes(width);
   for (uint32_t row = 0; row < height; ++row) {
-    const uint8_t* indices = ImageRow(index_buffer, stride, row);
+    const uint8_t* indices = first_row + size_t{row} * stride;
     uint8_t* bits = mask + row * row_bytes;
     std::memset(bits, 0, row_bytes);
     for (uint32_t x = 0; x < width; ++x) {

@@ -1,12 +1,12 @@
 // The background mask and the see-through decision, on buffers laid out as
-// the display lays them out (four lead-in rows, rows padded to 32-bit units).
+// the display lays them out (rows padded to 32-bit units).
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "app/viewer_rules.h"
-#include "window/mask.h"
+#include "app/mask.h"
 
 namespace {
 
@@ -15,9 +15,9 @@ uint32_t Stride(uint32_t width) { return (width + 3) / 4 * 4; }
 // An index buffer in that layout with the spare columns zero.
 std::vector<uint8_t> IndexBuffer(const std::vector<std::vector<uint8_t>>& rows, uint32_t width) {
   const uint32_t stride = Stride(width);
-  std::vector<uint8_t> buffer((rows.size() + 4) * stride, 0);
+  std::vector<uint8_t> buffer(rows.size() * stride, 0);
   for (size_t r = 0; r < rows.size(); ++r) {
-    for (size_t x = 0; x < rows[r].size(); ++x) buffer[(4 + r) * stride + x] = rows[r][x];
+    for (size_t x = 0; x < rows[r].size(); ++x) buffer[r * stride + x] = rows[r][x];
   }
   return buffer;
 }

@@ -20,7 +20,8 @@ inline uint32_t MaskBitmapWidth(uint32_t width) {
 // x is bit 7 - (x mod 8) of byte x / 8, set where the pixel's colour index is
 // 0 (the background). Columns at or past the width are left clear: they are
 // never shown, and only the first `width` bytes of an index row are read.
-// `index_buffer` is the decoder's buffer, lead-in rows included.
-void BuildMaskBits(const uint8_t* index_buffer, uint32_t stride, uint32_t width, uint32_t height,
+// `first_row` is the picture's top row of indices; the next row starts
+// `stride` bytes after it (the width itself when rows are packed).
+void BuildMaskBits(const uint8_t* first_row, uint32_t stride, uint32_t width, uint32_t height,
                    uint8_t* mask);
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "app/viewer_state.h"
-#include "window/placement.h"
+#include "app/placement.h"
 
 namespace {
 
