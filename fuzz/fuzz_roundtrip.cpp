@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "vld.h"
-#include "vld/decode.h"
-#include "vld/encode.h"
 #include "tools/text/png_text.h"
-#include "vld/reduce.h"
+#include "vld.h"
+#include "vld.hpp"
 
 namespace {
 
@@ -110,45 +108,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
-  EncodeSource source;
+  vld_picture source = {};
   source.indices = indices.data();
   source.width = width;
   source.height = height;
   source.anchor_x = width;
   source.anchor_y = height;
   std::memcpy(source.palette, palette, sizeof palette);
-  source.comment = comment.data();
-  source.comment_length = comment.size();
-  std::vector<uint8_t> file;
-  if (EncodePicture(source, &file) != 1) __builtin_trap();
+  source.comment = reinterpret_cast<uint8_t*>(comment.data());
+  source.comment_size = comment.size();
+  vld::Bytes file;
+  if (vld_encode(&source, file.data_out(), file.size_out()) != VLD_OK) __builtin_trap();
 
-  DecodedPicture back;
-  if (DecodePictureFile(file.data(), file.size(), &back) != VLD_OK) __builtin_trap();
-  const PictureHeader& header = back.header;
-  const PictureRows& rows = back.rows;
-  if (header.comment_length != comment.size() ||
-      std::memcmp(header.palette, palette, sizeof palette) != 0)
+  vld::Picture back;
+  vld_details details = vld::Details();
+  if (vld_decode_ex(file.data(), file.size(), back.get(), &details) != VLD_OK ||
+      back->comment_size != comment.size() ||
+      (!comment.empty() && std::memcmp(back->comment, comment.data(), comment.size()) != 0) ||
+      back->anchor_x != width || back->anchor_y != height ||
+      std::memcmp(back->palette, palette, sizeof palette) != 0 ||
+      details.end_offset != file.size() ||
+      std::memcmp(back->indices, indices.data(), indices.size()) != 0)
     __builtin_trap();
-  if (rows.end_offset != file.size()) __builtin_trap();
-  Image decoded;
-  decoded.width = width;
-  decoded.height = height;
-  decoded.indexed = 1;
-  for (uint32_t r = 0; r < height; ++r) {
-    const uint8_t* row = ImageRow(rows.index_buffer, header.stride, r);
-    if (std::memcmp(row, &indices[size_t{r} * width], width) != 0) __builtin_trap();
-    decoded.indices.insert(decoded.indices.end(), row, row + width);
-  }
 
   // As a palette PNG (index 0 see-through on some inputs) with its words.
+  uint8_t palette_rgba[16];
   for (int k = 0; k < 4; ++k) {
-    const Rgb rgb = GrbiToRgb(palette[k]);
-    const uint8_t alpha = k == 0 && see_through ? 0 : 255;
-    decoded.palette_rgba.insert(decoded.palette_rgba.end(), {rgb.r, rgb.g, rgb.b, alpha});
+    vld_rgb(palette[k], &palette_rgba[4 * k]);
+    palette_rgba[4 * k + 3] = k == 0 && see_through ? 0 : 255;
   }
-  uint16_t kept[4];
-  if (!KeepPaletteIndices(decoded, palette, kept) ||
-      std::memcmp(kept, palette, sizeof kept) != 0)
+  vld::Picture kept;
+  if (vld_keep_palette(back->indices, width, height, palette_rgba, 4, palette, kept.get()) !=
+          VLD_OK ||
+      std::memcmp(kept->palette, palette, sizeof palette) != 0 ||
+      std::memcmp(kept->indices, indices.data(), indices.size()) != 0)
     __builtin_trap();
   CheckText(std::string(comment.begin(), comment.end()), palette, palette);
   return 0;

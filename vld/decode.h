@@ -5,6 +5,13 @@
 // VLD_ERROR_* code of vld.h.
 #pragma once
 
+// Private to the library and its own tests, and never installed: every other
+// program reads and writes pictures through vld.h (and vld.hpp), as any
+// outside program would, so nothing of ours comes to lean on the core.
+#ifndef VLD_INTERNAL
+#error "vld/decode.h is private to the library: include vld.h"
+#endif
+
 #include <cstddef>
 #include <cstdint>
 

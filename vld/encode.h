@@ -1,6 +1,13 @@
 // Writing "HK03" picture files: the exact inverse of the decoder.
 #pragma once
 
+// Private to the library and its own tests, and never installed: every other
+// program reads and writes pictures through vld.h (and vld.hpp), as any
+// outside program would, so nothing of ours comes to lean on the core.
+#ifndef VLD_INTERNAL
+#error "vld/encode.h is private to the library: include vld.h"
+#endif
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>

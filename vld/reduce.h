@@ -2,6 +2,13 @@
 // image to them.
 #pragma once
 
+// Private to the library and its own tests, and never installed: every other
+// program reads and writes pictures through vld.h (and vld.hpp), as any
+// outside program would, so nothing of ours comes to lean on the core.
+#ifndef VLD_INTERNAL
+#error "vld/reduce.h is private to the library: include vld.h"
+#endif
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>

@@ -14,59 +14,82 @@
 #include <cstring>
 
 #include "app/choose.h"
-#include "app/viewer_state.h"
-#include "vld/decode.h"
 #include "app/viewer_rules.h"
 #include "app/mask.h"
+#include "app/viewer_state.h"
+#include "vld.h"
+#include "vld.hpp"
 
 namespace {
 
 constexpr int kColourTableEntries = 256;
 
 // The viewer keeps the comment's first 127 bytes; the menu goes by its whole
-// length, and once enabled it stays so.
-void StoreComment(const uint8_t* data, const PictureHeader& header) {
-  const size_t kept = header.comment_length < kCommentSize - 1 ? header.comment_length
-                                                                : size_t{kCommentSize - 1};
+// length, and once enabled it stays so. Its bytes follow the four-byte magic.
+void StoreComment(const uint8_t* data, size_t comment_size) {
+  const size_t kept = comment_size < kCommentSize - 1 ? comment_size : size_t{kCommentSize - 1};
   std::memset(g_viewer.comment, 0, sizeof g_viewer.comment);
-  std::memcpy(g_viewer.comment, data + kCommentOffset, kept);
-  if (CommentMenuEnabled(header.comment_length)) g_viewer.comment_item = kItemEnabled;
+  std::memcpy(g_viewer.comment, data + 4, kept);
+  if (CommentMenuEnabled(comment_size)) g_viewer.comment_item = kItemEnabled;
+}
+
+// The decoded rows laid out as an 8-bit DIB wants them, each padded to whole
+// 32-bit units; the mask is built from the same memory. Decoding row by row
+// into it keeps a single copy of the picture in memory.
+struct DibRows {
+  const vld_picture* header = nullptr;
+  size_t stride = 0;
+  uint8_t* bits = nullptr;  // height * stride bytes, std::calloc'd
+  ~DibRows() { std::free(bits); }
+};
+
+int TakeRow(void* user, uint32_t y, const uint8_t* indices) {
+  DibRows* rows = static_cast<DibRows*>(user);
+  if (rows->bits == nullptr) {
+    // The header is complete before the first row arrives.
+    rows->stride = (size_t{rows->header->width} + 3) & ~size_t{3};
+    rows->bits = static_cast<uint8_t*>(std::calloc(rows->header->height, rows->stride));
+    if (rows->bits == nullptr) return 1;
+  }
+  std::memcpy(rows->bits + size_t{y} * rows->stride, indices, rows->header->width);
+  return 0;
 }
 
 // A zero-filled header and colour table with room for 256 entries, of which
 // only the four picture colours are ever referenced by the pixels.
-BITMAPINFO* MakeBitmapInfo(const PictureHeader& header) {
+BITMAPINFO* MakeBitmapInfo(const vld_picture& header) {
   const size_t size = sizeof(BITMAPINFOHEADER) + kColourTableEntries * sizeof(RGBQUAD);
   BITMAPINFO* info = static_cast<BITMAPINFO*>(std::calloc(1, size));
   if (info == nullptr) return nullptr;
   info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  // The index buffer's rows are the stride long; the spare columns are never shown.
-  info->bmiHeader.biWidth = static_cast<LONG>(header.stride);
+  info->bmiHeader.biWidth = static_cast<LONG>(header.width);
   info->bmiHeader.biHeight = -static_cast<LONG>(header.height);
   info->bmiHeader.biPlanes = 1;
   info->bmiHeader.biBitCount = 8;
   info->bmiHeader.biCompression = BI_RGB;
   for (int k = 0; k < 4; ++k) {
-    const Rgb colour = GrbiToRgb(header.palette[k]);
-    info->bmiColors[k].rgbRed = colour.r;
-    info->bmiColors[k].rgbGreen = colour.g;
-    info->bmiColors[k].rgbBlue = colour.b;
+    uint8_t rgb[3];
+    vld_rgb(header.palette[k], rgb);
+    info->bmiColors[k].rgbRed = rgb[0];
+    info->bmiColors[k].rgbGreen = rgb[1];
+    info->bmiColors[k].rgbBlue = rgb[2];
     info->bmiColors[k].rgbReserved = 0;
   }
   return info;
 }
 
-LOGPALETTE* MakePaletteDescription(const PictureHeader& header) {
+LOGPALETTE* MakePaletteDescription(const vld_picture& header) {
   const size_t size = sizeof(LOGPALETTE) + 3 * sizeof(PALETTEENTRY);
   LOGPALETTE* description = static_cast<LOGPALETTE*>(LocalAlloc(LMEM_FIXED, size));
   if (description == nullptr) return nullptr;
   description->palVersion = 0x300;
   description->palNumEntries = 4;
   for (int k = 0; k < 4; ++k) {
-    const Rgb colour = GrbiToRgb(header.palette[k]);
-    description->palPalEntry[k].peRed = colour.r;
-    description->palPalEntry[k].peGreen = colour.g;
-    description->palPalEntry[k].peBlue = colour.b;
+    uint8_t rgb[3];
+    vld_rgb(header.palette[k], rgb);
+    description->palPalEntry[k].peRed = rgb[0];
+    description->palPalEntry[k].peGreen = rgb[1];
+    description->palPalEntry[k].peBlue = rgb[2];
     description->palPalEntry[k].peFlags = 0;
   }
   return description;
@@ -75,15 +98,16 @@ LOGPALETTE* MakePaletteDescription(const PictureHeader& header) {
 }  // namespace
 
 int DecodePicture(const uint8_t* data, size_t size) {
-  DecodedPicture picture;
-  const int status = DecodePictureFile(data, size, &picture);
-  const PictureHeader& header = picture.header;
-  const PictureRows& rows = picture.rows;
+  vld_picture header;
+  DibRows rows;
+  rows.header = &header;
+  vld_details details = vld::Details();
+  const int status = vld_decode_rows(data, size, &header, TakeRow, &rows, &details);
   if (status != VLD_OK) {
     // A file that ends right after its comment has no format byte to reject
     // it by; it is merely cut short and leaves nothing behind.
-    if (status == VLD_ERROR_BAD_FORMAT && header.comment_found && header.format_byte >= 0) {
-      StoreComment(data, header);
+    if (status == VLD_ERROR_BAD_FORMAT && details.comment_size >= 0 && details.format_byte >= 0) {
+      StoreComment(data, static_cast<size_t>(details.comment_size));
     }
     return 0;
   }
@@ -95,7 +119,8 @@ int DecodePicture(const uint8_t* data, size_t size) {
   LOGPALETTE* palette_description = nullptr;
   int palette_screen = 0;
   if (mask_bits != nullptr && info != nullptr) {
-    BuildMaskBits(ImageRow(rows.index_buffer, header.stride, 0), header.stride, header.width, header.height, mask_bits);
+    BuildMaskBits(rows.bits, static_cast<uint32_t>(rows.stride), header.width, header.height,
+                  mask_bits);
     // main_window does not exist yet, so this is the screen's context.
     screen = GetDC(g_viewer.main_window);
   }
@@ -110,11 +135,11 @@ int DecodePicture(const uint8_t* data, size_t size) {
     return 0;
   }
 
-  StoreComment(data, header);
-  g_viewer.anchor_x = header.anchor_x;
-  g_viewer.anchor_y = header.anchor_y;
-  g_viewer.picture_width = header.width;
-  g_viewer.picture_height = header.height;
+  StoreComment(data, header.comment_size);
+  g_viewer.anchor_x = static_cast<int32_t>(header.anchor_x);
+  g_viewer.anchor_y = static_cast<int32_t>(header.anchor_y);
+  g_viewer.picture_width = static_cast<int32_t>(header.width);
+  g_viewer.picture_height = static_cast<int32_t>(header.height);
 
   HPALETTE replaced = nullptr;
   if (palette_screen) {
@@ -126,10 +151,10 @@ int DecodePicture(const uint8_t* data, size_t size) {
     }
   }
   g_viewer.picture_bitmap =
-      CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT,
-                     ImageRow(rows.index_buffer, header.stride, 0), info, DIB_RGB_COLORS);
+      CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT, rows.bits, info, DIB_RGB_COLORS);
   g_viewer.mask_bitmap =
-      CreateBitmap(static_cast<int>(MaskBitmapWidth(header.width)), header.height, 1, 1, mask_bits);
+      CreateBitmap(static_cast<int>(MaskBitmapWidth(header.width)),
+                   static_cast<int>(header.height), 1, 1, mask_bits);
   if (replaced != nullptr) SelectPalette(screen, replaced, FALSE);
   ReleaseDC(g_viewer.main_window, screen);
 
@@ -157,7 +182,7 @@ int LoadPictureFile(const char* command_line) {
   // low part alone would pass for a small size.
   DWORD size_high = 0;
   const DWORD size = GetFileSize(file, &size_high);
-  if (size == INVALID_FILE_SIZE || size_high != 0 || size >= kMaxPictureFileBytes) {
+  if (size == INVALID_FILE_SIZE || size_high != 0 || size >= VLD_MAX_FILE_BYTES) {
     CloseHandle(file);
     return 0;
   }

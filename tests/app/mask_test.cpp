@@ -1,23 +1,23 @@
 // The background mask and the see-through decision, on buffers laid out as
-// the decoder lays them out (four lead-in rows, rows a stride apart).
+// the display lays them out (rows padded to 32-bit units).
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
-#include "vld/decode.h"
 #include "app/viewer_rules.h"
 #include "app/mask.h"
 
 namespace {
 
-// An index buffer in the decoder's layout with spare columns left zero, as
-// the decoder leaves them past the last group.
+uint32_t Stride(uint32_t width) { return (width + 3) / 4 * 4; }
+
+// An index buffer in that layout with the spare columns zero.
 std::vector<uint8_t> IndexBuffer(const std::vector<std::vector<uint8_t>>& rows, uint32_t width) {
-  const uint32_t stride = PictureStride(width);
-  std::vector<uint8_t> buffer((rows.size() + 4) * stride, 0);
+  const uint32_t stride = Stride(width);
+  std::vector<uint8_t> buffer(rows.size() * stride, 0);
   for (size_t r = 0; r < rows.size(); ++r) {
-    for (size_t x = 0; x < rows[r].size(); ++x) buffer[(4 + r) * stride + x] = rows[r][x];
+    for (size_t x = 0; x < rows[r].size(); ++x) buffer[r * stride + x] = rows[r][x];
   }
   return buffer;
 }
@@ -26,8 +26,7 @@ std::vector<uint8_t> Mask(const std::vector<std::vector<uint8_t>>& rows, uint32_
   const std::vector<uint8_t> buffer = IndexBuffer(rows, width);
   const uint32_t height = static_cast<uint32_t>(rows.size());
   std::vector<uint8_t> mask(size_t{MaskRowBytes(width)} * height, 0xEE);
-  BuildMaskBits(buffer.data() + 4 * PictureStride(width), PictureStride(width), width, height,
-                mask.data());
+  BuildMaskBits(buffer.data(), Stride(width), width, height, mask.data());
   return mask;
 }
 

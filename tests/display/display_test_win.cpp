@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "app/viewer_state.h"
-#include "vld/decode.h"
-#include "window/display.h"
-#include "vld/encode.h"
 #include "tests/display/gdi_readback.h"
+#include "vld.h"
+#include "vld.hpp"
+#include "window/display.h"
 
 namespace {
 
@@ -70,18 +70,18 @@ struct Source {
 };
 
 std::vector<uint8_t> Encode(const Source& source, uint16_t anchor_x = 0, uint16_t anchor_y = 0) {
-  EncodeSource in;
-  in.indices = source.indices.data();
+  vld_picture in = {};
+  in.indices = const_cast<uint8_t*>(source.indices.data());
   in.width = source.width;
   in.height = source.height;
   in.anchor_x = anchor_x;
   in.anchor_y = anchor_y;
   std::memcpy(in.palette, source.palette, sizeof in.palette);
-  in.comment = source.comment.data();
-  in.comment_length = source.comment.size();
-  std::vector<uint8_t> file;
-  EXPECT_EQ(EncodePicture(in, &file), 1);
-  return file;
+  in.comment = reinterpret_cast<uint8_t*>(const_cast<char*>(source.comment.data()));
+  in.comment_size = source.comment.size();
+  vld::Bytes file;
+  EXPECT_EQ(vld_encode(&in, file.data_out(), file.size_out()), VLD_OK);
+  return std::vector<uint8_t>(file.data(), file.data() + file.size());
 }
 
 Source Pattern(uint16_t width, uint16_t height, uint32_t seed, const uint16_t palette[4]) {
@@ -121,7 +121,8 @@ class DisplayTest : public ::testing::Test {
 
   // Checks every display object against the source picture.
   void ExpectPicture(const Source& source) {
-    const uint32_t stride = PictureStride(source.width);
+    // The bitmap is exactly as wide as the picture.
+    const uint32_t stride = source.width;
     const uint32_t mask_width = (source.width + 31u) / 32 * 32;
     EXPECT_EQ(g_viewer.picture_width, source.width);
     EXPECT_EQ(g_viewer.picture_height, source.height);
@@ -183,13 +184,13 @@ TEST_F(DisplayTest, TheExampleFileMakesItsBitmapMaskAndComment) {
   EXPECT_STREQ(g_viewer.comment, "abc");
   EXPECT_EQ(g_viewer.comment_item, kItemEnabled);
   EXPECT_EQ(g_viewer.seethrough_denied, 0);
-  EXPECT_EQ(BitmapSize(g_viewer.picture_bitmap), Size(16, 2));
+  EXPECT_EQ(BitmapSize(g_viewer.picture_bitmap), Size(8, 2));
   const std::vector<uint8_t> mask = ReadMonochromeBits(g_viewer.mask_bitmap, 2);
   ASSERT_EQ(mask.size(), 8u);
   EXPECT_EQ(mask[0], 0x03);
   EXPECT_EQ(mask[4], 0x03);
   // Black, green, red, blue, left to right as blue blue green green red red black black.
-  const std::vector<uint32_t> pixels = ReadPixels(g_viewer.picture_bitmap, 16, 2, g_viewer.palette);
+  const std::vector<uint32_t> pixels = ReadPixels(g_viewer.picture_bitmap, 8, 2, g_viewer.palette);
   const uint32_t row[8] = {0x0000FF, 0x0000FF, 0x00FF00, 0x00FF00,
                            0xFF0000, 0xFF0000, 0x000000, 0x000000};
   for (int x = 0; x < 8; ++x) EXPECT_EQ(pixels[x], row[x]) << x;
