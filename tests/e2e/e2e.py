@@ -300,8 +300,7 @@ def case_position_and_timeout_640(session):
 
 
 def expect_later_window(session, window, indices, covers):
-    """Under a window manager, a later, activated window covers the viewer
-    exactly when it is not on top."""
+    """A later, activated window covers the viewer exactly when it is not on top."""
     if session.setup != "composite":
         return
     path, later = test_picture(session, "later.vld", 140, 120, (0, 0), seed=7)
@@ -446,9 +445,8 @@ def case_palette_8bit(session):
 
 
 def case_words(session):
-    """Words as a shell hands them: a file named "-reverse" (Qt's own option
-    otherwise) and an absolute path are names beside options. A run writes
-    nothing; without a display, one line and status 1."""
+    """A file named "-reverse" (Qt's own option otherwise) and an absolute path
+    are names beside options; nothing written, and without a display one line."""
     path, indices = test_picture(session, "abs.vld", 64, 48, (100, 100), seed=8)
     folder = os.path.join(session.work, "words")
     os.makedirs(folder)
@@ -460,7 +458,7 @@ def case_words(session):
         expect_at(window, (place(800, x, 64, 768), place(600, y, 48, 512)), (64, 48))
         expect_pixels(session.screenshot(), window, indices, PALETTE)
         expect_exit(run, window, 1000)
-    env = {k: v for k, v in session.env().items() if k != "XDG_RUNTIME_DIR"}
+    env = {k: v for k, v in session.env().items() if k != "XDG_RUNTIME_DIR"}  # Qt would say so
     for status in (0, 1):  # the second without a display
         run = subprocess.run([session.viewer, "/w1", path], env=env, capture_output=True,
                              text=True, timeout=30)

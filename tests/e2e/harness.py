@@ -445,9 +445,6 @@ class NativeSession(Session):
         self.setup = setup
         self.runs = []
 
-    def env(self):
-        return dict(super().env(), XDG_RUNTIME_DIR=self.work)
-
     def __enter__(self):
         try:
             self._start_display()
