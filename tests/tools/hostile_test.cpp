@@ -5,6 +5,7 @@
 // differs between the builds says what each must do.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -368,8 +369,13 @@ bool KillWhileWriting(const std::vector<std::string>& argv, const std::string& d
   bool stopped = false;
   char events[4096] __attribute__((aligned(8)));
   while (!stopped) {
-    const ssize_t got = read(watch, events, sizeof events);
-    if (got <= 0) break;
+    // The run may end between its file's creation and the stop, and then no
+    // event ever comes again: look at the child between waits.
+    pollfd ready = {watch, POLLIN, 0};
+    const int polled = poll(&ready, 1, 50);
+    if (polled < 0) break;
+    const ssize_t got = polled == 0 ? 0 : read(watch, events, sizeof events);
+    if (got < 0) break;
     for (ssize_t at = 0; at < got && !stopped;) {
       const inotify_event* event = reinterpret_cast<const inotify_event*>(events + at);
       const std::string name = event->len > 0 ? event->name : "";
