@@ -168,7 +168,7 @@ def open_menu(session, point, shot_name=None):
     session.xdotool("mousemove", point[0], point[1])
     time.sleep(0.2)
     session.xdotool("click", 3)
-    time.sleep(0.8)
+    session.wait_for(lambda: "items=" in session.probe("menu")) if session.native else time.sleep(0.8)
     return session.screenshot(keep=keep(shot_name) if shot_name else None)
 
 
