@@ -33,8 +33,6 @@ TEST_F(LoadChosenPictureTest, Table) {
       {PictureBytes(long_comment), 1, kItemEnabled, long_comment.substr(0, kCommentSize - 1)},
       // Refused at the format byte: no picture, but its comment stays offered.
       {PictureBytes("kept", 3), 0, kItemEnabled, "kept"},
-      {"HK03cut\x1a", 0, kItemGrayed, ""},
-      {"HK04", 0, kItemGrayed, ""},
       {PictureBytes("short").substr(0, 25), 0, kItemGrayed, ""},
   };
   for (const auto& c : cases) {

@@ -1,9 +1,8 @@
 #!/usr/bin/python3
-"""End-to-end tests of the viewer, one CTest test per case and setup (see
-CASES): velinde.exe under Wine (CASE), the native viewer under Xvfb
-(native_SETUP_CASE):
+"""End-to-end tests of velinde.exe under Wine, one CTest test per case, and of
+the native viewer (native_SETUP_CASE):
 
-    e2e.py TEST --build BUILD_DIR [--keep DIR]
+    e2e.py CASE --build BUILD_DIR [--keep DIR]
 
 --keep saves the screenshots of the run into DIR (scripts/screenshots uses it).
 """
