@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "app/command_line.h"
 #include "app/options.h"
 #include "app/viewer_state.h"
 
@@ -229,6 +231,20 @@ TEST(SkipProgramName, Table) {
     EXPECT_STREQ(rest, c.rest);
     // The rest is a position within the line, never a copy.
     EXPECT_EQ(rest, c.full + std::strlen(c.full) - std::strlen(c.rest));
+  }
+}
+
+// Words a POSIX program is handed, as the text after the program name: a word
+// naming a file is a name (quoted) even when it starts with '/' or '-', and a
+// name holding '"' is left out, so it cannot close its quotes early.
+TEST(CommandLineFromWords, Table) {
+  const std::vector<std::vector<const char*>> words = {
+      {"/w50", "-w20", "a b.vld"}, {"", "say\" /w30 \"x.vld", "/NOTR"}, {}};
+  const char* const lines[] = {"\"/w50\" -w20 \"a b.vld\"", "/NOTR", ""};
+  for (size_t i = 0; i < words.size(); ++i) {
+    EXPECT_EQ(CommandLineFromWords(static_cast<int>(words[i].size()), words[i].data(),
+                                   [](const char* name) { return std::strcmp(name, "/w50") == 0; }),
+              lines[i]);
   }
 }
 

@@ -11,50 +11,42 @@
 
 namespace {
 
-// A 3 x 1 picture at anchor (5, 6) with black background; `format` is the
-// byte after the comment's end.
+// A 3 x 1 picture at anchor (5, 6) of indices 1, 2, 3; `format` is the byte
+// after the comment's end.
 std::string PictureBytes(const std::string& comment, char format = 2) {
-  std::string bytes = "HK03" + comment + "\x1a";
-  bytes += format;
-  const char header[] = {0, 5, 0, 6, 0, 3, 0, 1, 0, 0, 0, 2, 0, 4, 0, 6};
-  bytes.append(header, sizeof header);
-  bytes += std::string("\x00\xa0\x60", 3);  // one literal row: indices 1, 2, 3
-  return bytes;
+  return "HK03" + comment + "\x1a" + format +
+         std::string("\0\5\0\6\0\3\0\1\0\0\0\2\0\4\0\6\0\xa0\x60", 19);
 }
 
 class LoadChosenPictureTest : public TestTree {};
 
 TEST_F(LoadChosenPictureTest, Table) {
-  struct Case {
+  const std::string long_comment(200, 'c');
+  const struct {
     std::string bytes;
     int loaded;
     uint32_t comment_item;
     std::string comment;
-  };
-  const std::string long_comment(200, 'c');
-  const Case cases[] = {
+  } cases[] = {
       {PictureBytes("hello"), 1, kItemEnabled, "hello"},
       {PictureBytes("ok"), 1, kItemGrayed, "ok"},
       {PictureBytes(long_comment), 1, kItemEnabled, long_comment.substr(0, kCommentSize - 1)},
       // Refused at the format byte: no picture, but its comment stays offered.
       {PictureBytes("kept", 3), 0, kItemEnabled, "kept"},
-      {"HK03cut\x1a", 0, kItemGrayed, ""},
-      {"HK04", 0, kItemGrayed, ""},
       {PictureBytes("short").substr(0, 25), 0, kItemGrayed, ""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.bytes.substr(0, 12));
+  for (const auto& c : cases) {
     std::ofstream("p.vld", std::ios::binary) << c.bytes;
     g_viewer = ViewerState{};
     vld_picture picture;
-    EXPECT_EQ(LoadChosenPicture("p.vld", &picture), c.loaded);
+    EXPECT_EQ(LoadChosenPicture("p.vld", &picture), c.loaded) << c.bytes;
     EXPECT_EQ(g_viewer.comment_item, c.comment_item);
     EXPECT_EQ(std::string(g_viewer.comment), c.comment);
     if (c.loaded) {
       EXPECT_EQ(g_viewer.picture_width, 3);
       EXPECT_EQ(g_viewer.anchor_y, 6);
-      EXPECT_EQ(g_viewer.seethrough_denied, 0);
       EXPECT_EQ(picture.indices[2], 3);
+      EXPECT_EQ(g_viewer.seethrough_denied, 0);
     }
     vld_picture_free(&picture);
   }
@@ -62,8 +54,7 @@ TEST_F(LoadChosenPictureTest, Table) {
 }
 
 #ifndef _WIN32
-// A FIFO would block a reader until someone writes to it; a folder has no
-// bytes. Neither may hold the viewer up.
+// A FIFO would hold a reader until someone writes to it; a folder has no bytes.
 TEST_F(LoadChosenPictureTest, RefusesWhatIsNoRegularFile) {
   ASSERT_EQ(mkfifo("fifo.vld", 0600), 0);
   Directory("folder.vld");

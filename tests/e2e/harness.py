@@ -7,6 +7,7 @@ Every session starts its own Xvfb and wineserver and stops both, by pid,
 however it ends.
 """
 
+import ctypes
 import fcntl
 import json
 import os
@@ -123,13 +124,8 @@ class Window:
         client = tuple(int(v) for v in fields["client"].split(","))
         self.client_origin = client[:2]
         self.client_size = client[2:]
-        # Wine's windows carry their styles; the native viewer says what it drew.
-        self.style = int(fields.get("style", "0"), 16)
+        self.style = int(fields.get("style", "0"), 16)  # none from the native viewer
         self.exstyle = int(fields.get("exstyle", "0"), 16)
-        self.framed = (fields["framed"] == "1" if "framed" in fields
-                       else bool(self.style & 0x00400000))  # WS_DLGFRAME
-        self.topmost = (fields["topmost"] == "1" if "topmost" in fields
-                        else bool(self.exstyle & 0x08))  # WS_EX_TOPMOST
         self.visible = fields["visible"] == "1"
         self.foreground = fields["foreground"] == "1"
         self.t = float(fields["t"])
@@ -157,17 +153,9 @@ class Run:
         end = time.time() + timeout
         while time.time() < end:
             for line in self.lines():
-                if line.startswith("window ") and not self.session.native:
+                if line.startswith("window "):
                     time.sleep(0.3)  # let the first paint reach the screen
                     return Window(line)
-                if line.startswith("window "):
-                    # The native viewer reports after its paint; a window
-                    # manager may still move the window once, and a
-                    # compositor has to show it.
-                    time.sleep(0.15)
-                    window = Window(self.last("window"))
-                    window.t = Window(line).t  # when it was first painted
-                    return window
                 if line.startswith("exit ") or line.startswith("failed"):
                     raise Failure("viewer ended before showing a window: %s" % self.lines())
             time.sleep(0.05)
@@ -189,9 +177,7 @@ class Run:
 
 
 class Session:
-    native = False
-    setup = "wine"
-
+    native, setup = False, "wine"
     def __init__(self, build_dir, width, height, depth=24, fresh_prefix=False):
         """fresh_prefix: a Wine prefix of the session's own, made at the start
         and removed at the end, as on a machine that never ran the viewer."""
@@ -329,30 +315,6 @@ class Session:
 
     # --- acting and looking --------------------------------------------------
 
-    def name(self, path):
-        """A file's name as the viewer's command line takes it."""
-        return windows_path(path)
-
-    def quoted(self, path):
-        return '"%s"' % windows_path(path)
-
-    def choose(self, number):
-        """Chooses menu item `number` (1 comment, 2 see-through, 3 always on
-        top, 4 frame, 5 exit) with the Down key, as a keyboard user does."""
-        for _ in range(number):
-            self.xdotool("key", "Down")
-            time.sleep(0.1)
-        self.xdotool("key", "Return")
-        time.sleep(0.8)
-
-    def comment_box(self):
-        """The message box's caption and text, or None when none is open."""
-        box = self.probe("find", "#32770")
-        if box.startswith("none"):
-            return None
-        m = re.search(r"title=(.*)\ntext=(.*)", box)
-        return (m.group(1), m.group(2)) if m else None
-
     def launch(self, *arguments, directory=None):
         """Starts the viewer with `arguments` (already in the viewer's command
         line syntax), in `directory` (an empty one by default)."""
@@ -448,173 +410,97 @@ def picture_matches(image, origin, indices, palette):
     return wrong, first
 
 
-# --- the native viewer ---------------------------------------------------------
-
-ROOT_COLOUR = (0x33, 0x66, 0x99)
-
-
 class NativeRun(Run):
-    """One start of the native viewer, which reports itself (VELINDE_REPORT)."""
-
-    def __init__(self, session, result, process, started):
-        super().__init__(session, result, process)
-        self.started = started
-        self.ended = None
+    """One start of the native viewer: it reports itself (VELINDE_REPORT), its
+    end is seen from its process."""
 
     def lines(self):
         lines = super().lines()
-        code = self.process.poll()
-        if code is not None:
-            if self.ended is None:
-                self.ended = time.time()
-            lines.append("exit code=%d t=%.1f" % (code, (self.ended - self.started) * 1000))
+        if self.process.poll() is not None:
+            self.ended = self.ended or time.time()
+            lines.append("exit code=%d t=%.1f" % (self.process.returncode,
+                                                   (self.ended - self.started) * 1000))
         return lines
 
     def last(self, tag):
-        found = [line for line in self.lines() if line.startswith(tag + " ")]
-        return found[-1] if found else None
+        return next((l for l in reversed(self.lines()) if l.startswith(tag + " ")), None)
+
+    def wait_window(self, timeout=30):
+        first = super().wait_window(timeout)
+        window = Window(self.last("window"))  # a window manager may have moved it since
+        window.t = first.t
+        return window
 
 
 class NativeSession(Session):
-    """The Linux viewer on an Xvfb of its own, in one of three setups: no
-    window manager ("bare"), "openbox", or openbox and xcompmgr
-    ("composite"). The root window has a known colour."""
+    """The Linux viewer with no window manager ("bare"), under "openbox", or
+    under openbox and xcompmgr ("composite"); it answers the probe's
+    questions from the viewer's reports."""
 
     native = True
 
     def __init__(self, build_dir, width, height, depth=24, setup="bare"):
-        self.build_dir = os.path.abspath(build_dir)
-        self.width, self.height, self.depth = width, height, depth
+        super().__init__(build_dir, width, height, depth)
+        self.viewer = os.path.join(self.bin, "velinde")
         self.setup = setup
-        self.viewer = os.path.join(self.build_dir, "bin", "velinde")
-        self.work = tempfile.mkdtemp(prefix="vld-e2e-native-")
-        self.pids = []
-        self.display = None
-        self.count = 0
         self.runs = []
-
-    def env(self):
-        env = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "WAYLAND"))}
-        env.update({"DISPLAY": self.display or "", "LANG": "ja_JP.UTF-8",
-                    "XDG_RUNTIME_DIR": self.work})
-        return env
 
     def __enter__(self):
         try:
             self._start_display()
-            subprocess.run(["xsetroot", "-solid", "#%02x%02x%02x" % ROOT_COLOUR], env=self.env(),
-                           check=True, timeout=30)
-            if self.setup in ("openbox", "composite"):
-                self._start(["openbox", "--sm-disable"])
-                self.wait_for(self._wm_running, timeout=20, what="openbox")
+            subprocess.run(["xsetroot", "-solid", "#336699"], env=self.env(), check=True, timeout=30)
+            if self.setup != "bare":
+                self._start("openbox", "--sm-disable")
+                self.wait_for(lambda: "window id" in subprocess.run(
+                    ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env(),
+                    capture_output=True, text=True, timeout=30).stdout, 20, "openbox")
             if self.setup == "composite":
-                self._start(["xcompmgr"])
-                self.wait_for(self._compositor_running, timeout=20, what="xcompmgr")
+                self._start("xcompmgr")
+                self.wait_for(lambda: self._owned(b"_NET_WM_CM_S0"), 20, "xcompmgr")
         except BaseException:
             self.close()
             raise
         return self
 
-    def _start(self, command):
-        process = subprocess.Popen(command, env=self.env(), stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
-                                   start_new_session=True)
+    def _start(self, *command, **options):
+        process = subprocess.Popen(command, env=options.pop("env", self.env()),
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, start_new_session=True, **options)
         self.pids.append(process)
+        return process
 
-    def _root_property(self, name):
-        result = subprocess.run(["xprop", "-root", name], env=self.env(), capture_output=True,
-                                text=True, timeout=30)
-        return result.stdout
-
-    def _wm_running(self):
-        return "window id #" in self._root_property("_NET_SUPPORTING_WM_CHECK")
-
-    def _compositor_running(self):
-        import ctypes
+    def _owned(self, selection):
         x11 = ctypes.CDLL("libX11.so.6")
         x11.XOpenDisplay.restype = ctypes.c_void_p
-        x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        x11.XInternAtom.restype = ctypes.c_ulong
-        x11.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-        x11.XGetSelectionOwner.restype = ctypes.c_ulong
-        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        connection = x11.XOpenDisplay(self.display.encode())
-        try:
-            return x11.XGetSelectionOwner(connection,
-                                          x11.XInternAtom(connection, b"_NET_WM_CM_S0", 0)) != 0
-        finally:
-            x11.XCloseDisplay(connection)
+        display = ctypes.c_void_p(x11.XOpenDisplay(self.display.encode()))
+        owner = x11.XGetSelectionOwner(display, x11.XInternAtom(display, selection, 0))
+        x11.XCloseDisplay(display)
+        return owner != 0
 
-    def close(self):
-        for run in getattr(self, "runs", []):
-            if run.process.poll() is None:
-                run.process.kill()
-                run.process.wait()
-        self.runs = []
-        Session.close(self)
-
-    def name(self, path):
-        return path
-
-    def quoted(self, path):
-        return path
-
-    def launch(self, *arguments, directory=None, env=None):
+    def launch(self, *arguments, directory=None):
+        # The cases write Windows command lines; a shell hands the same as plain words.
+        words = [re.sub(r'^"?Z:(.*?)"?$', lambda m: m.group(1).replace("\\", "/"), a)
+                 for a in arguments]
         if directory is None:
             directory = os.path.join(self.work, "empty")
             os.makedirs(directory, exist_ok=True)
-        result = self.result_file("launch")
-        environment = self.env()
-        environment["VELINDE_REPORT"] = result
-        environment.update(env or {})
-        started = time.time()
-        process = subprocess.Popen([self.viewer, *arguments], cwd=directory, env=environment,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        run = NativeRun(self, result, process, started)
+        run = NativeRun(self, self.result_file("launch"), None)
+        run.started, run.ended = time.time(), None
+        run.process = self._start(self.viewer, *words, cwd=directory,
+                                  env=dict(self.env(), VELINDE_REPORT=run.result))
         self.runs.append(run)
         return run
 
-    def current(self):
-        for run in reversed(self.runs):
-            if run.process.poll() is None:
-                return run
-        return None
-
-    def window(self):
-        run = self.current()
+    def probe(self, command, *arguments):
+        """The running viewer's last report of its window ("info"), comment box
+        ("find") or menu while it is open, else "none"."""
         time.sleep(0.3)  # what the last action changed is reported after its paint
-        line = run.last("window") if run else None
-        return Window(line) if line else None
+        run = next((r for r in reversed(self.runs) if r.process.poll() is None), None)
+        line = run and run.last({"info": "window", "find": "comment"}.get(command, command))
+        return "none" if not line or "closed=1" in line else line
 
-    def reported(self, tag, run=None):
-        """The fields of the viewer's last `tag` line while what it reports
-        is still open (no "closed" line after it), or None."""
-        run = run or self.current()
-        lines = [line for line in (run.lines() if run else []) if line.startswith(tag + " ")]
-        if not lines or "closed=1" in lines[-1]:
-            return None
-        return dict(re.findall(r"(\w+)=(.*?)(?= \w+=|$)", lines[-1]))
-
-    def menu(self, run=None):
-        """The open menu's items as the viewer reports them: for each, its
-        rectangle and whether it is checked and enabled."""
-        fields = self.reported("menu", run)
-        if not fields:
-            return None
-        items = [[int(v) for v in item.split(",")] for item in fields["items"].split(";")]
-        return [{"rect": tuple(i[:4]), "checked": i[4] == 1, "enabled": i[5] == 1}
-                for i in items]
-
-    def choose(self, number):
-        """Clicks menu item `number` where the viewer says it is."""
-        items = self.wait_for(self.menu, what="menu items")
-        x, y, w, h = items[number - 1]["rect"]
-        self.xdotool("mousemove", x + w // 2, y + h // 2)
-        time.sleep(0.1)
-        self.xdotool("click", 1)
+    def choose(self, number):  # a click where the viewer says the item is
+        menu = self.wait_for(lambda: re.search(r"items=(\S+)", self.probe("menu")), what="menu")
+        x, y, w, h = (int(v) for v in menu.group(1).split(";")[number - 1].split(",")[:4])
+        self.xdotool("mousemove", x + w // 2, y + h // 2, "click", 1)
         time.sleep(0.5)
-
-    def comment_box(self):
-        fields = self.reported("comment")
-        return (fields["title"], fields["text"]) if fields else None

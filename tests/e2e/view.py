@@ -19,21 +19,23 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (Failure, NativeSession, check, find_picture, make_picture,  # noqa: E402
-                     pattern_indices, place, read_picture)
+from harness import (Failure, NativeSession, check, find_picture, make_picture, pattern_indices,  # noqa: E402
+                     place, read_picture)
 
 from PIL import Image  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCREEN = (1024, 768)  # scripts/view's private display
 REFERENCE = (768, 512)
+NATIVE = False  # the native viewer, or velinde.exe under Wine (scripts/view --wine)
 
 
-def view(build, *words, wine=True):
+def view(build, *words):
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WINEPREFIX", "VLD_SHOT")}
     env["VLD_BUILD"] = build
-    return subprocess.run([os.path.join("scripts", "view"), *(["--wine"] if wine else []), *words],
-                          cwd=ROOT, env=env, capture_output=True, text=True, timeout=200)
+    words = words if NATIVE else ("--wine", *words)
+    return subprocess.run([os.path.join("scripts", "view"), *words], cwd=ROOT, env=env,
+                          capture_output=True, text=True, timeout=200)
 
 
 def screenshot(result):
@@ -93,76 +95,50 @@ def case_missing_name(options):
               (" ".join(words), result.returncode, result.stdout, result.stderr))
 
 
-def case_native_sample(options):
-    """The native viewer, as the README shows it: a sample by its absolute
-    path, and a random one of samples/ without a name."""
-    path = os.path.join(ROOT, "samples", "sakura.vld")
-    shot = screenshot(view(options.build, path, wine=False))
-    check(shown_at(shot, read_picture(options.vldtool, path)), "sakura.vld not on the screen")
-    shot = screenshot(view(options.build, wine=False))
-    samples = sorted(glob.glob(os.path.join(ROOT, "samples", "*.vld")))
-    shown = [s for s in samples if shown_at(shot, read_picture(options.vldtool, s))]
-    check(len(shown) == 1, "pictures of samples/ on the screen: %s" % shown)
-
-
-def case_native_gio_open(options):
-    """Double-clicking a picture: `gio open` finds the installed desktop entry
-    by the picture's type and starts the viewer, which shows the picture at
-    its place. Everything is installed into a private tree."""
+def case_gio_open(options):
+    """A double-click's way: `gio open` finds the desktop entry by the
+    picture's type; the viewer shows it and closes on Shift + right-click.
+    --installed: the package's, or else a private install."""
     work = tempfile.mkdtemp(prefix="vld-gio-")
     try:
         prefix = "/usr" if options.installed else os.path.join(work, "prefix")
         data = os.path.join(work, "data")
         os.makedirs(os.path.join(data, "mime", "packages"))
-        if not options.installed:
-            subprocess.run(["cmake", "--install", options.build, "--prefix", prefix,
-                            "--component", "viewer"], check=True, capture_output=True,
-                           timeout=120)
+        if not options.installed:  # what the package and its triggers do
             shutil.copy(os.path.join(ROOT, "plugins", "mime", "velinde.xml"),
                         os.path.join(data, "mime", "packages"))
-            # What the package's triggers do on installation.
-            subprocess.run(["update-mime-database", os.path.join(data, "mime")], check=True,
-                           capture_output=True, timeout=120)
-            subprocess.run(["update-desktop-database",
-                            os.path.join(prefix, "share", "applications")], check=True,
-                           timeout=120)
-        indices = pattern_indices(70, 40, seed=9)
-        palette = [0x0000, 0xF800, 0x07C0, 0x843F]
-        picture = os.path.join(work, "double click.vld")
-        make_picture(picture, b"", (400, 250), indices, palette)
+            for command in (["cmake", "--install", options.build, "--prefix", prefix,
+                             "--component", "viewer"],
+                            ["update-mime-database", os.path.join(data, "mime")],
+                            ["update-desktop-database", os.path.join(prefix, "share", "applications")]):
+                subprocess.run(command, check=True, capture_output=True, timeout=120)
+        picture = ((400, 250), pattern_indices(70, 40, seed=9), [0x0000, 0xF800, 0x07C0, 0x843F])
+        path = os.path.join(work, "double click.vld")
+        make_picture(path, b"", *picture)
         with NativeSession(options.build, *SCREEN) as session:
-            report = os.path.join(work, "report")
-            env = session.env()
-            env.update({"XDG_DATA_HOME": data,
-                        "XDG_DATA_DIRS": os.path.join(prefix, "share") + ":/usr/share",
-                        "XDG_CONFIG_HOME": os.path.join(work, "config"),
-                        "PATH": os.path.join(prefix, "bin") + os.pathsep + os.environ["PATH"],
-                        "VELINDE_REPORT": report})
-            # The viewer inherits gio's output; a pipe would stay open as long as it runs.
-            with tempfile.TemporaryFile("w+") as errors:
-                result = subprocess.run(["gio", "open", picture], env=env, timeout=60,
-                                        stdout=subprocess.DEVNULL, stderr=errors)
-                errors.seek(0)
-                check(result.returncode == 0, "gio open: %s" % errors.read())
-            session.wait_for(lambda: os.path.exists(report) and "window " in open(report).read(),
-                             timeout=30, what="the viewer started by gio open")
-            time.sleep(0.2)
-            shot = session.screenshot()
-            check(shown_at(shot, ((400, 250), indices, palette)),
-                  "the picture not at its place: %s" % open(report).read())
-            # Closed as a user does, with Shift and a right-click.
-            session.xdotool("mousemove", *shown_at(shot, ((400, 250), indices, palette)))
-            session.xdotool("keydown", "shift", "click", 3, "keyup", "shift")
-            session.wait_for(lambda: subprocess.run(
-                ["xdotool", "search", "--name", "^Velinde for Win$"], env=env,
-                capture_output=True).returncode != 0, timeout=30, what="the viewer closing")
+            report = session.result_file("report")
+            env = dict(session.env(), XDG_DATA_HOME=data, VELINDE_REPORT=report,
+                       XDG_DATA_DIRS=os.path.join(prefix, "share") + ":/usr/share",
+                       XDG_CONFIG_HOME=os.path.join(work, "config"),
+                       PATH=os.path.join(prefix, "bin") + os.pathsep + os.environ["PATH"])
+            # The viewer inherits gio's output: a pipe would stay open while it runs.
+            gio = subprocess.run(["gio", "open", path], env=env, timeout=60,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            check(gio.returncode == 0, "gio open failed")
+            session.wait_for(lambda: os.path.exists(report), 30, "the viewer started by gio")
+            session.wait_for(lambda: "window " in open(report).read(), 30, "its window")
+            time.sleep(0.3)
+            shown = shown_at(session.screenshot(), picture)
+            check(shown, "the picture not at its place: %s" % open(report).read())
+            session.xdotool("mousemove", *shown, "keydown", "shift", "click", 3, "keyup", "shift")
+            session.wait_for(lambda: subprocess.run(["xdotool", "search", "--name", "^Velinde"],
+                                                    env=env).returncode, 30, "the viewer closing")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
 
 CASES = {
-    "native_sample": case_native_sample,
-    "native_gio_open": case_native_gio_open,
+    "gio_open": case_gio_open,
     "sample_by_path": case_sample_by_path,
     "folder_with_space": case_folder_with_space,
     "no_argument": case_no_argument,
@@ -175,9 +151,11 @@ def main():
     parser.add_argument("case", choices=sorted(CASES))
     parser.add_argument("--build", required=True)
     parser.add_argument("--vldtool", required=True)
-    parser.add_argument("--installed", action="store_true",
-                        help="use the installed package (gio open) instead of a private install")
+    parser.add_argument("--native", action="store_true")
+    parser.add_argument("--installed", action="store_true")
     options = parser.parse_args()
+    global NATIVE
+    NATIVE = options.native
     options.build = os.path.abspath(options.build)
     try:
         CASES[options.case](options)
