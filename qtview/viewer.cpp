@@ -168,10 +168,10 @@ void ViewerWindow::mousePressEvent(QMouseEvent* event) {
   } else if (event->button() == Qt::LeftButton) {
     // The window manager moves the window when it can; without one the
     // viewer follows the pointer itself.
-    if (!windowHandle()->startSystemMove()) {
+    if (!StartWindowManagerMove(this, global)) {
       dragging_ = true;
       drag_start_ = global;
-      window_start_ = pos();
+      window_start_ = RootPosition(this);
     }
   }
 }
