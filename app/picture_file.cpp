@@ -35,30 +35,43 @@ void KeepComment(const uint8_t* comment, size_t length) {
   if (CommentMenuEnabled(length)) g_viewer.comment_item = kItemEnabled;
 }
 
+int ReadChosenPicture(const char* command_line, uint8_t** data, size_t* size) {
+  char name[kPathSize];
+  return ChoosePicture(command_line, name) &&
+         PlatformReadFile(name, VLD_MAX_FILE_BYTES, data, size);
+}
+
+void TakePictureRecord(const vld_picture& header, const uint8_t* file) {
+  KeepComment(file + 4, header.comment_size);
+  g_viewer.anchor_x = static_cast<int32_t>(header.anchor_x);
+  g_viewer.anchor_y = static_cast<int32_t>(header.anchor_y);
+  g_viewer.picture_width = static_cast<int32_t>(header.width);
+  g_viewer.picture_height = static_cast<int32_t>(header.height);
+  g_viewer.seethrough_denied = SeethroughDenied(header.palette[0]);
+}
+
+void KeepRefusedComment(const uint8_t* file, int status, const vld_details& details) {
+  // A file that ends right after its comment has no format byte to refuse
+  // it by; it is merely cut short.
+  if (status == VLD_ERROR_BAD_FORMAT && details.comment_size >= 0 && details.format_byte >= 0) {
+    KeepComment(file + 4, static_cast<size_t>(details.comment_size));
+  }
+}
+
 int LoadChosenPicture(const char* command_line, vld_picture* picture) {
   std::memset(picture, 0, sizeof *picture);
-  char name[kPathSize];
-  if (!ChoosePicture(command_line, name)) return 0;
   uint8_t* data = nullptr;
   size_t size = 0;
-  if (!PlatformReadFile(name, VLD_MAX_FILE_BYTES, &data, &size)) return 0;
+  if (!ReadChosenPicture(command_line, &data, &size)) return 0;
   vld_details details;
   std::memset(&details, 0, sizeof details);
   details.size = sizeof details;
   const int result = vld_decode_ex(data, size, picture, &details);
-  // A file refused at its format byte has had its comment read: the menu
-  // still offers it over the built-in picture. A file that ends right after
-  // its comment has no format byte to refuse it by and leaves nothing.
-  if (result == VLD_ERROR_BAD_FORMAT && details.comment_size >= 0 && details.format_byte >= 0) {
-    KeepComment(data + 4, static_cast<size_t>(details.comment_size));
+  if (result == VLD_OK) {
+    TakePictureRecord(*picture, data);
+  } else {
+    KeepRefusedComment(data, result, details);
   }
   std::free(data);
-  if (result != VLD_OK) return 0;
-  KeepComment(picture->comment, picture->comment_size);
-  g_viewer.anchor_x = static_cast<int32_t>(picture->anchor_x);
-  g_viewer.anchor_y = static_cast<int32_t>(picture->anchor_y);
-  g_viewer.picture_width = static_cast<int32_t>(picture->width);
-  g_viewer.picture_height = static_cast<int32_t>(picture->height);
-  g_viewer.seethrough_denied = SeethroughDenied(picture->palette[0]);
-  return 1;
+  return result == VLD_OK;
 }

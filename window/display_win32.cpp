@@ -13,9 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/choose.h"
-#include "app/viewer_rules.h"
 #include "app/mask.h"
+#include "app/picture_file.h"
 #include "app/viewer_state.h"
 #include "vld.h"
 #include "vld.hpp"
@@ -23,15 +22,6 @@
 namespace {
 
 constexpr int kColourTableEntries = 256;
-
-// The viewer keeps the comment's first 127 bytes; the menu goes by its whole
-// length, and once enabled it stays so. Its bytes follow the four-byte magic.
-void StoreComment(const uint8_t* data, size_t comment_size) {
-  const size_t kept = comment_size < kCommentSize - 1 ? comment_size : size_t{kCommentSize - 1};
-  std::memset(g_viewer.comment, 0, sizeof g_viewer.comment);
-  std::memcpy(g_viewer.comment, data + 4, kept);
-  if (CommentMenuEnabled(comment_size)) g_viewer.comment_item = kItemEnabled;
-}
 
 // The decoded rows laid out as an 8-bit DIB wants them, each padded to whole
 // 32-bit units; the mask is built from the same memory. Decoding row by row
@@ -104,11 +94,7 @@ int DecodePicture(const uint8_t* data, size_t size) {
   vld_details details = vld::Details();
   const int status = vld_decode_rows(data, size, &header, TakeRow, &rows, &details);
   if (status != VLD_OK) {
-    // A file that ends right after its comment has no format byte to reject
-    // it by; it is merely cut short and leaves nothing behind.
-    if (status == VLD_ERROR_BAD_FORMAT && details.comment_size >= 0 && details.format_byte >= 0) {
-      StoreComment(data, static_cast<size_t>(details.comment_size));
-    }
+    KeepRefusedComment(data, status, details);
     return 0;
   }
 
@@ -135,11 +121,7 @@ int DecodePicture(const uint8_t* data, size_t size) {
     return 0;
   }
 
-  StoreComment(data, header.comment_size);
-  g_viewer.anchor_x = static_cast<int32_t>(header.anchor_x);
-  g_viewer.anchor_y = static_cast<int32_t>(header.anchor_y);
-  g_viewer.picture_width = static_cast<int32_t>(header.width);
-  g_viewer.picture_height = static_cast<int32_t>(header.height);
+  TakePictureRecord(header, data);
 
   HPALETTE replaced = nullptr;
   if (palette_screen) {
@@ -161,48 +143,14 @@ int DecodePicture(const uint8_t* data, size_t size) {
   std::free(info);
   std::free(mask_bits);
   if (palette_description != nullptr) LocalFree(palette_description);
-
-  g_viewer.seethrough_denied = SeethroughDenied(header.palette[0]);
   return 1;
 }
 
 int LoadPictureFile(const char* command_line) {
-  char name[kPathSize];
-  if (!ChoosePicture(command_line, name)) return 0;
-
-  SECURITY_ATTRIBUTES security = {};
-  security.nLength = sizeof security;
-  security.lpSecurityDescriptor = nullptr;
-  security.bInheritHandle = TRUE;
-  HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, &security, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-
-  // The high part is asked for only to refuse files of 4 GiB and more, whose
-  // low part alone would pass for a small size.
-  DWORD size_high = 0;
-  const DWORD size = GetFileSize(file, &size_high);
-  if (size == INVALID_FILE_SIZE || size_high != 0 || size >= VLD_MAX_FILE_BYTES) {
-    CloseHandle(file);
-    return 0;
-  }
-
-  uint8_t* content = static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
-  if (content == nullptr) {
-    CloseHandle(file);
-    return 0;
-  }
-  // A short count means the file changed under us; decoding a part of it
-  // would show a picture that is not the one on disk.
-  DWORD read = 0;
-  const BOOL read_ok = ReadFile(file, content, size, &read, nullptr);
-  CloseHandle(file);
-  if (!read_ok || read != size) {
-    std::free(content);
-    return 0;
-  }
-
-  const int result = DecodePicture(content, size);
-  std::free(content);
+  uint8_t* data = nullptr;
+  size_t size = 0;
+  if (!ReadChosenPicture(command_line, &data, &size)) return 0;
+  const int result = DecodePicture(data, size);
+  std::free(data);
   return result;
 }
