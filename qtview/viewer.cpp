@@ -115,6 +115,10 @@ void ViewerWindow::Start() {
 // stays where it is.
 void ViewerWindow::ApplyLook() {
   const int f = FrameWidth();
+  // Qt asks for the new size at its own idea of the window's place, which
+  // can lag behind a window manager's placing it; the X server's is the one
+  // to keep.
+  if (isVisible()) move(RootPosition(this));
   setFixedSize(opaque_.width() + 2 * f, opaque_.height() + 2 * f);
   if (!composited_ && ItemIsOn(g_viewer.seethrough_item) && !seethrough_.isNull()) {
     setMask(QRegion(rect()).subtracted(QRegion(f, f, opaque_.width(), opaque_.height()))
