@@ -83,7 +83,7 @@ def use(config, problems):
             problems.append("man -w %s: %r" % (program, manual))
     # A double-click's way: the desktop entry found by the picture's type.
     viewer = subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "e2e",
-                             "view.py"), "gio_open", "--native", "--installed", "--build",
+                             "view.py"), "gio_open", "--native", "--build",
                              config["build"], "--vldtool", config["vldtool"]], env=env)
     if viewer.returncode != 0:
         problems.append("gio open does not show a picture with the installed viewer")
