@@ -251,62 +251,17 @@ struct RowKinds {
 constexpr size_t kWindowBytes = size_t{256} << 10;
 constexpr uint32_t kWindowMinRows = 16;
 
-}  // namespace
-
-int DecodePictureRows(const uint8_t* data, size_t size, const PictureHeader& header,
+// Decodes the rows after the header into `window`, which holds the four
+// lead-in rows and `batch` more; when it is full, its last four rows move to
+// the front, so a window of the whole height never moves. With a callback,
+// each row is handed over as soon as it is done.
+int DecodeRowsThrough(const uint8_t* data, size_t size, const PictureHeader& header,
+                      uint8_t* window, size_t batch, vld_row_callback row_callback, void* user,
                       PictureRows* rows) {
-  *rows = PictureRows{};
-  const int checked = CheckRows(data, size, header);
-  if (checked != VLD_OK) return checked;
   const uint32_t height = header.height;
   const size_t stride = PictureStride(header.width);
   const uint32_t groups = PictureGroups(header.width);
   const uint32_t selector_bytes = PictureSelectorBytes(header.width);
-
-  uint8_t* buffer = static_cast<uint8_t*>(
-      std::calloc(static_cast<size_t>(PictureBufferBytes(header.width, height)), 1));
-  if (buffer == nullptr) return VLD_ERROR_OUT_OF_MEMORY;
-
-  const uint8_t* in = data + header.rows_offset;
-  const uint8_t* const in_end = data + size;
-  uint8_t* out = buffer + 4 * stride;
-  RowKinds kinds;
-  for (uint32_t row = 0; row < height; ++row, out += stride) {
-    const uint8_t* next = DecodeRow(in, in_end, out, stride, groups, selector_bytes);
-    if (next == nullptr) {
-      std::free(buffer);
-      rows->bad_row = row;
-      kinds.Into(rows);
-      return VLD_ERROR_SHORT_ROW;
-    }
-    kinds.Count(*in);
-    in = next;
-  }
-
-  rows->index_buffer = buffer;
-  kinds.Into(rows);
-  rows->end_offset = static_cast<size_t>(in - data);
-  return VLD_OK;
-}
-
-int DecodePictureRowsBy(const uint8_t* data, size_t size, const PictureHeader& header,
-                        vld_row_callback row_callback, void* user, PictureRows* rows) {
-  *rows = PictureRows{};
-  const int checked = CheckRows(data, size, header);
-  if (checked != VLD_OK) return checked;
-  const uint32_t height = header.height;
-  const size_t stride = PictureStride(header.width);
-  const uint32_t groups = PictureGroups(header.width);
-  const uint32_t selector_bytes = PictureSelectorBytes(header.width);
-
-  size_t batch = kWindowBytes / stride;
-  if (batch < kWindowMinRows) batch = kWindowMinRows;
-  if (batch > height) batch = height;
-  // Zero like the whole buffer's lead-in rows. The rows after them need no
-  // clearing when reused: every row coding writes a row's 8 * groups bytes
-  // in full, and the spare bytes past them stay zero in every row.
-  uint8_t* window = static_cast<uint8_t*>(std::calloc((4 + batch) * stride, 1));
-  if (window == nullptr) return VLD_ERROR_OUT_OF_MEMORY;
   uint8_t* const window_end = window + (4 + batch) * stride;
 
   const uint8_t* in = data + header.rows_offset;
@@ -327,16 +282,54 @@ int DecodePictureRowsBy(const uint8_t* data, size_t size, const PictureHeader& h
     }
     kinds.Count(*in);
     in = next;
-    if (row_callback(user, row, out) != 0) {
+    if (row_callback != nullptr && row_callback(user, row, out) != 0) {
       status = VLD_ERROR_STOPPED;
       ++row;
       break;
     }
   }
-  std::free(window);
   kinds.Into(rows);
   rows->bad_row = status == VLD_OK ? 0 : row;
   if (status == VLD_OK) rows->end_offset = static_cast<size_t>(in - data);
+  return status;
+}
+
+}  // namespace
+
+int DecodePictureRows(const uint8_t* data, size_t size, const PictureHeader& header,
+                      PictureRows* rows) {
+  *rows = PictureRows{};
+  const int checked = CheckRows(data, size, header);
+  if (checked != VLD_OK) return checked;
+  uint8_t* buffer = static_cast<uint8_t*>(
+      std::calloc(static_cast<size_t>(PictureBufferBytes(header.width, header.height)), 1));
+  if (buffer == nullptr) return VLD_ERROR_OUT_OF_MEMORY;
+  const int status =
+      DecodeRowsThrough(data, size, header, buffer, header.height, nullptr, nullptr, rows);
+  if (status != VLD_OK) {
+    std::free(buffer);
+    return status;
+  }
+  rows->index_buffer = buffer;
+  return VLD_OK;
+}
+
+int DecodePictureRowsBy(const uint8_t* data, size_t size, const PictureHeader& header,
+                        vld_row_callback row_callback, void* user, PictureRows* rows) {
+  *rows = PictureRows{};
+  const int checked = CheckRows(data, size, header);
+  if (checked != VLD_OK) return checked;
+  const size_t stride = PictureStride(header.width);
+  size_t batch = kWindowBytes / stride;
+  if (batch < kWindowMinRows) batch = kWindowMinRows;
+  if (batch > header.height) batch = header.height;
+  // Zero like the whole buffer's lead-in rows. The rows after them need no
+  // clearing when reused: every row coding writes a row's 8 * groups bytes
+  // in full, and the spare bytes past them stay zero in every row.
+  uint8_t* window = static_cast<uint8_t*>(std::calloc((4 + batch) * stride, 1));
+  if (window == nullptr) return VLD_ERROR_OUT_OF_MEMORY;
+  const int status = DecodeRowsThrough(data, size, header, window, batch, row_callback, user, rows);
+  std::free(window);
   return status;
 }
 
