@@ -34,6 +34,24 @@ HRESULT decode_error(int code) {
   }
 }
 
+// What the decoder and its frame both answer: no metadata, no colour
+// contexts, no thumbnail.
+HRESULT no_metadata(IWICMetadataQueryReader **reader) {
+  if (reader) *reader = nullptr;
+  return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+}
+
+HRESULT no_color_contexts(UINT *count) {
+  if (!count) return E_INVALIDARG;
+  *count = 0;
+  return S_OK;
+}
+
+HRESULT no_thumbnail(IWICBitmapSource **thumbnail) {
+  if (thumbnail) *thumbnail = nullptr;
+  return WINCODEC_ERR_CODECNOTHUMBNAIL;
+}
+
 // Reads the stream from its start to its end, refusing at the library's file
 // limit so that a huge or endless stream cannot take unbounded memory.
 HRESULT read_stream(IStream *stream, uint8_t **data, size_t *size) {
@@ -126,17 +144,13 @@ class Frame : public IWICBitmapFrameDecode {
   HRESULT STDMETHODCALLTYPE CopyPixels(const WICRect *rect, UINT stride, UINT size,
                                        BYTE *buffer) override;
   HRESULT STDMETHODCALLTYPE GetMetadataQueryReader(IWICMetadataQueryReader **reader) override {
-    if (reader) *reader = nullptr;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return no_metadata(reader);
   }
   HRESULT STDMETHODCALLTYPE GetColorContexts(UINT, IWICColorContext **, UINT *count) override {
-    if (!count) return E_INVALIDARG;
-    *count = 0;
-    return S_OK;
+    return no_color_contexts(count);
   }
   HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource **thumbnail) override {
-    if (thumbnail) *thumbnail = nullptr;
-    return WINCODEC_ERR_CODECNOTHUMBNAIL;
+    return no_thumbnail(thumbnail);
   }
 
  private:
@@ -244,21 +258,17 @@ class Decoder : public IWICBitmapDecoder {
     return WINCODEC_ERR_PALETTEUNAVAILABLE;
   }
   HRESULT STDMETHODCALLTYPE GetMetadataQueryReader(IWICMetadataQueryReader **reader) override {
-    if (reader) *reader = nullptr;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return no_metadata(reader);
   }
   HRESULT STDMETHODCALLTYPE GetPreview(IWICBitmapSource **preview) override {
     if (preview) *preview = nullptr;
     return WINCODEC_ERR_UNSUPPORTEDOPERATION;
   }
   HRESULT STDMETHODCALLTYPE GetColorContexts(UINT, IWICColorContext **, UINT *count) override {
-    if (!count) return E_INVALIDARG;
-    *count = 0;
-    return S_OK;
+    return no_color_contexts(count);
   }
   HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource **thumbnail) override {
-    if (thumbnail) *thumbnail = nullptr;
-    return WINCODEC_ERR_CODECNOTHUMBNAIL;
+    return no_thumbnail(thumbnail);
   }
   HRESULT STDMETHODCALLTYPE GetFrameCount(UINT *count) override {
     if (!count) return E_INVALIDARG;
