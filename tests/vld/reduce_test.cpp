@@ -79,20 +79,19 @@ double Contrast(uint16_t a, uint16_t b) {
   return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
+// A chart: white paper, grid lines, three line colours and 2% black text.
+const std::vector<Paint> kChart = {{{255, 255, 255, 255}, 80}, {{225, 225, 225, 255}, 6},
+                                   {{31, 119, 180, 255}, 4},   {{255, 127, 14, 255}, 4},
+                                   {{44, 160, 44, 255}, 4},    {{0, 0, 0, 255}, 2}};
+
 TEST(Quantize, SmallDistinctColoursSurvive) {
   struct Case {
     const char* name;
     std::vector<Paint> paints;
     int transparent_columns;  // at the left; 0 when none
   } cases[] = {
-      // A chart: white paper, grid lines, three line colours and 2% black text.
       {"chart",
-       {{{255, 255, 255, 255}, 80},
-        {{225, 225, 225, 255}, 6},
-        {{31, 119, 180, 255}, 4},
-        {{255, 127, 14, 255}, 4},
-        {{44, 160, 44, 255}, 4},
-        {{0, 0, 0, 255}, 2}},
+       kChart,
        0},
       // A screenshot with a few see-through pixels: its black text must not
       // be lost to grey because index 0 is taken.
@@ -185,12 +184,7 @@ TEST(Quantize, WordsAreALocalOptimumAndPixelsTakeTheNearest) {
     const uint16_t* given;
   } cases[] = {
       {"chart",
-       {{{255, 255, 255, 255}, 80},
-        {{225, 225, 225, 255}, 6},
-        {{31, 119, 180, 255}, 4},
-        {{255, 127, 14, 255}, 4},
-        {{44, 160, 44, 255}, 4},
-        {{0, 0, 0, 255}, 2}},
+       kChart,
        nullptr},
       {"icon",
        {{{0, 0, 0, 0}, 30},
