@@ -380,7 +380,15 @@ bool KillWhileWriting(const std::vector<std::string>& argv, const std::string& d
       const inotify_event* event = reinterpret_cast<const inotify_event*>(events + at);
       const std::string name = event->len > 0 ? event->name : "";
       if (name.find("vldtool-") != std::string::npos) {
+        // kill() returns before the child has stopped; look at the file only
+        // once it has, or it may be renamed in between.
         kill(pid, SIGSTOP);
+        int state = 0;
+        if (waitpid(pid, &state, WUNTRACED) != pid || !WIFSTOPPED(state)) {
+          *status = state;
+          close(watch);
+          return false;
+        }
         stopped = access((dir + "/" + name).c_str(), F_OK) == 0;
         if (!stopped) kill(pid, SIGCONT);
       }
