@@ -111,6 +111,16 @@ struct SignalsHeld {
     sigprocmask(SIG_BLOCK, &set, &old);
   }
   ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old, nullptr); }
+  // True when an ending signal came while held: the run is being stopped,
+  // so the old output should stay rather than be replaced just before.
+  bool Ending() const {
+    sigset_t pending;
+    if (sigpending(&pending) != 0) return false;
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+      if (sigismember(&pending, signal_number) == 1 && sigismember(&old, signal_number) == 0)
+        return true;
+    return false;
+  }
 };
 
 int WriteInPlace(const char* path, int flags, const std::vector<uint8_t>& data,
@@ -243,6 +253,10 @@ int WriteOutputFile(const char* path, const std::vector<uint8_t>& data, std::str
     ok = 0;
   }
   SignalsHeld held;
+  if (ok && held.Ending()) {
+    *error = "interrupted";
+    ok = 0;
+  }
   if (ok && rename(temp.c_str(), target.c_str()) != 0) {
     *error = std::strerror(errno);
     ok = 0;
