@@ -129,6 +129,7 @@ class Window:
         self.visible = fields["visible"] == "1"
         self.foreground = fields["foreground"] == "1"
         self.t = float(fields["t"])
+        self.created = self.t  # when the probe saw it made, if it says
 
     def __repr__(self):
         return self.line
@@ -155,7 +156,10 @@ class Run:
             for line in self.lines():
                 if line.startswith("window "):
                     time.sleep(0.3)  # let the first paint reach the screen
-                    return Window(line)
+                    window = Window(line)
+                    for made in re.findall(r"^created t=([\d.]+)", "\n".join(self.lines()), re.M):
+                        window.created = float(made)
+                    return window
                 if line.startswith("exit ") or line.startswith("failed"):
                     raise Failure("viewer ended before showing a window: %s" % self.lines())
             time.sleep(0.05)

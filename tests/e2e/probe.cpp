@@ -95,9 +95,16 @@ int Launch(int argc, char** argv) {
   }
   Report("started\n");
   HWND reported = nullptr;
+  bool created = false;
   for (;;) {
     DWORD wait = WaitForSingleObject(process.hProcess, 2);
     HWND window = FindViewer();
+    // The close timer starts as the window is made; under Wine showing it
+    // may come a good while later.
+    if (window != nullptr && !created) {
+      Report("created t=%.1f\n", Now() - start);
+      created = true;
+    }
     if (window != nullptr && window != reported && IsWindowVisible(window)) {
       ReportWindow("window", window, Now() - start);
       reported = window;
