@@ -432,7 +432,7 @@ class NativeRun(Run):
     def wait_window(self, timeout=30):
         first = super().wait_window(timeout)
         window = Window(self.last("window"))  # a window manager may have moved it since
-        window.t = first.t
+        window.t, window.created = first.t, first.created
         return window
 
 
